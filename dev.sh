@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# KP33 developer entry point.
+#   ./dev.sh run    install what is missing, build, start the program from run/
+#   ./dev.sh test   install what is missing, build, run every test headless
+#   ./dev.sh bench  build and run the benchmarks (prints figures)
+#   ./dev.sh asan   the tests again, built with AddressSanitizer and UBSan
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Everything the build, the program and the tests need on a bare Debian 12.
+PACKAGES=(
+    cmake ninja-build g++ pkg-config ccache
+    qt6-base-dev qt6-multimedia-dev qt6-translations-l10n qt6-qpa-plugins libgl-dev
+    fonts-liberation xvfb xauth python3 locales
+)
+
+install_missing() {
+    local missing=() p
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+configure_and_build() { # build-dir [cmake args...]
+    local dir=$1; shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+run_tests() { # build-dir
+    local dir=$1
+    # Tests never need a display, but the offscreen platform still wants a
+    # runtime directory; each test gets its own through CTest.
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure \
+        --parallel "$(nproc)"
+}
+
+cmd=${1:-}
+case "$cmd" in
+run)
+    install_missing
+    configure_and_build build
+    if [ ! -x build/bin/kp33 ]; then
+        echo "Built what there is so far (the sensor simulator: build/bin/kp33-sensor-sim)."
+        echo "The program kp33 itself comes with the main window; nothing to start yet."
+        exit 0
+    fi
+    # The program keeps KP33.ini and DATA/ beside itself: run it from a folder
+    # outside build/ so its settings and measurement logs survive a rebuild.
+    mkdir -p run
+    cp -f build/bin/kp33 run/
+    [ -d build/bin/HELP ] && cp -rf build/bin/HELP run/
+    exec ./run/kp33
+    ;;
+test)
+    install_missing
+    configure_and_build build
+    run_tests build
+    ;;
+bench)
+    install_missing
+    configure_and_build build
+    ctest --test-dir build --output-on-failure --label-regex bench --verbose
+    ;;
+asan)
+    install_missing
+    configure_and_build build-asan -DKP33_SANITIZE=address,undefined
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+    ;;
+*)
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac

@@ -1,0 +1,41 @@
+#pragma once
+// The data file: one comma-separated row per recording period, in the daily
+// file DATA/dd-MM-yyyy.csv beside the program or in a file the user chose.
+
+#include <QString>
+#include <QStringList>
+
+namespace kp33 {
+
+// The outcome of opening the data file or writing a row. `messages` holds the
+// texts of the error boxes to show, in order ("Ошибка" is their caption);
+// `ok` is false when the file could not be opened or the row not written.
+struct DataFileResult {
+    bool ok = true;
+    bool dirFailed = false;
+    QStringList messages;
+};
+
+// Makes DATA/ (one level) when missing, in either mode; in automatic mode
+// names today's file (clock seam) and stores the name in FileSave; opens
+// FileSave for appending, creating it when missing. A FIFO, socket or
+// directory in its place is refused instead of blocking. An existing file
+// whose last row was cut (no line end) first gets CR LF, so rows never glue.
+DataFileResult OpenDataFile();
+// Closes the file; harmless when none is open.
+void CloseDataFile();
+bool DataFileOpen();
+
+// Close, reopen (a new day starts a new file), then one row
+// "HH:mm:ss,T,LoL,HiL" CR LF written with one write and synced to the disk.
+// A write or sync that fails is reported like a failed open: a row that did
+// not reach the disk must never pass for a recorded one.
+DataFileResult WriteDataRow(long double t);
+
+// The row text for time hms and the three temperatures (point decimals).
+QByteArray FormatDataRow(const QString &hms, long double t, long double lol, long double hil);
+
+QString DirFailedMessage();
+QString NoAccessMessage(const QString &fileName);
+
+} // namespace kp33

@@ -1,0 +1,142 @@
+#include "measurement/readtemp.h"
+
+#include "measurement/datafile.h"
+#include "measurement/history.h"
+#include "measurement/recording.h"
+#include "sensorbus/clock.h"
+#include "sensorbus/globals.h"
+#include "sensorbus/txrx.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace kp33 {
+
+std::atomic<TRunState> RunState{rsStopped};
+std::atomic<bool> SensorError{false};
+
+std::uint32_t CycleLength() { return IsWinNT.load() ? 1000 : 2000; }
+
+std::optional<long double> ConvertReading(std::uint8_t type, std::uint8_t l, std::uint8_t h,
+                                          std::uint8_t countRemain, std::uint8_t countPerC)
+{
+    const auto raw = static_cast<std::int16_t>(static_cast<std::uint16_t>(h << 8 | l));
+    if (type == stDS1820 || type == stDS18S20) {
+        if (countPerC == 0)
+            return std::nullopt;
+        // Dropping the half-degree bit rounds towards minus infinity: -10.5 -> -11.
+        const int tempRead = raw >> 1;
+        const long double t =
+            tempRead - 0.25L + static_cast<long double>(countPerC - countRemain) / countPerC;
+        // nearbyint in the default mode rounds ties to even: 25.25 -> 25.2.
+        return std::nearbyintl(10.0L * t) / 10.0L;
+    }
+    return static_cast<long double>(raw) / 16.0L;
+}
+
+long double DemoTemp(std::uint8_t sampleIndex)
+{
+    return 10.0L * std::sin(4.0L * std::numbers::pi_v<long double> * sampleIndex / 140.0L);
+}
+
+ReadTemp::ReadTemp(MeasurementReceiver *receiver) : m_receiver(receiver)
+{
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    start();
+}
+
+void ReadTemp::updateDisplay()
+{
+    if (MeasurementReceiver *r = m_receiver.data())
+        QMetaObject::invokeMethod(r, [r] { r->UpdateDisplay(); }, Qt::BlockingQueuedConnection);
+}
+
+void ReadTemp::setTitle(const QString &title)
+{
+    if (MeasurementReceiver *r = m_receiver.data())
+        QMetaObject::invokeMethod(r, [r, title] { r->SetApplicationTitle(title); }, Qt::QueuedConnection);
+}
+
+bool ReadTemp::recordRow(long double t)
+{
+    const DataFileResult result = WriteDataRow(t);
+    if (result.messages.isEmpty())
+        return true;
+    if (MeasurementReceiver *r = m_receiver.data()) {
+        const QStringList messages = result.messages;
+        // Errors cross to the main thread as data; it shows them, then closes.
+        QMetaObject::invokeMethod(r, [r, messages] {
+            for (const QString &m : messages)
+                r->ShowDataFileError(m);
+            r->RequestClose();
+        }, Qt::QueuedConnection);
+    }
+    return false;
+}
+
+void ReadTemp::run()
+{
+    updateDisplay();
+    // Only a start in progress becomes a running session: a stop that came
+    // first is kept, and the loop test below ends the thread.
+    TRunState starting = rsStarting;
+    RunState.compare_exchange_strong(starting, rsRunning);
+    int retryCount = 0;
+    bool recording = true;
+
+    do {
+        const std::uint32_t t0 = theClock().tickCount();
+        long double t = NoTemp;
+
+        if (!SensorFound.load()) {
+            t = DemoTemp(history().SampleIndex());
+        } else if (OWReset()) {
+            OWWriteByte(cmdSkipRom);
+            OWWriteByte(cmdConvertT);
+            theClock().sleep(ConversionWaitMs);
+            std::uint8_t l, h, cr, cpc;
+            if (ReadTempBytes(l, h, cr, cpc))
+                t = ConvertReading(SensorType.load(), l, h, cr, cpc).value_or(NoTemp);
+        }
+
+        if (t >= NoTemp) {
+            if (retryCount < SilentRetries) {
+                // Retried at once and without a trace: no display, row or pause.
+                ++retryCount;
+                continue;
+            }
+            SensorError = true;
+        } else {
+            // Store and statistics in one step under the lock, so a redraw
+            // never sees the new sample with the old extremes.
+            history().StoreAndUpdate(t);
+            SensorError = false;
+        }
+
+        TRecordHold requested = rhRequested;
+        RecordHold.compare_exchange_strong(requested, rhHeld);
+
+        if (recording && RecordCounter.load() >= PeriodSave.load() && Save.load() &&
+            RecordHold.load() == rhNone) {
+            RecordCounter = 0;
+            if (!recordRow(t))
+                recording = false;
+        }
+        RecordCounter.fetch_add(1);
+
+        updateDisplay();
+        setTitle(SensorError.load() ? QStringLiteral("Ошибка датчика!")
+                                    : QStringLiteral("t = ") + TempToStr(t) + QStringLiteral(" °C"));
+
+        if (!recording)
+            break; // the main window is closing; nothing more is written
+
+        const auto wait = static_cast<std::int32_t>(CycleLength() - (theClock().tickCount() - t0));
+        if (wait > 0)
+            theClock().sleep(static_cast<std::uint32_t>(wait));
+    } while (!isInterruptionRequested() && RunState.load() != rsStopped);
+
+    RunState = rsFinished;
+}
+
+} // namespace kp33

@@ -1,0 +1,16 @@
+#pragma once
+// Waiting on the main thread "while dispatching window messages": paints and
+// the measurement thread's blocking display calls go on, clicks and keys wait.
+
+#include <QPointer>
+#include <QThread>
+#include <functional>
+
+namespace kp33 {
+
+// Runs a nested event loop without user input until done() is true or the
+// thread has finished (or was never there), so a thread that ended on its own
+// can never leave the main thread waiting. Returns done() at the end.
+bool WaitWhileDispatching(const std::function<bool()> &done, const QPointer<QThread> &thread);
+
+} // namespace kp33

@@ -1,0 +1,51 @@
+#pragma once
+// The 1-Wire bus master made of UART characters: a reset is one character at
+// 9600 bit/s, every bit slot one character at 115200 bit/s, and the adapter
+// echoes each character with whatever the devices did to the line.
+//
+// Not reentrant: one exchange on the bus at a time, and CRC8 is one shared
+// accumulator. The session hands the bus between the main thread and the
+// measurement thread, never using it from both at once.
+
+#include <cstdint>
+
+namespace kp33 {
+
+inline constexpr std::uint8_t cmdReadRom = 0x33;
+inline constexpr std::uint8_t cmdSkipRom = 0xCC;
+inline constexpr std::uint8_t cmdConvertT = 0x44;
+inline constexpr std::uint8_t cmdReadScratchpad = 0xBE;
+inline constexpr std::uint8_t cmdWriteScratchpad = 0x4E;
+inline constexpr std::uint8_t cmdCopyScratchpad = 0x48;
+
+// Per-reset and per-byte echo deadline, in ms.
+inline constexpr std::uint32_t busTimeoutMs = 50;
+
+extern std::uint8_t CRC8;
+
+bool OWReset();
+void OWWriteByte(std::uint8_t b);
+// 0xFF when the byte timed out.
+std::uint8_t OWReadByte();
+void CRC8Add(std::uint8_t b);
+
+// Presence and a matching CRC. A scratchpad of nine zero bytes (a line held
+// low) is refused although its CRC matches: no DS18x20 sends it.
+bool ReadScratchpad(std::uint8_t buffer[8]);
+// Scratchpad bytes 0, 1, 6, 7.
+bool ReadTempBytes(std::uint8_t &l, std::uint8_t &h, std::uint8_t &countRemain,
+                   std::uint8_t &countPerC);
+// Scratchpad bytes 2, 3, 4.
+bool ReadAlarmBytes(std::uint8_t &th, std::uint8_t &tl, std::uint8_t &config);
+// Writes TH, TL and the configuration, reads them back and copies them into
+// the sensor's EEPROM only when they read back as written.
+void WriteScratchpad(std::uint8_t th, std::uint8_t tl, std::uint8_t config);
+
+constexpr std::uint32_t PackBytes(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
+                                  std::uint8_t b4)
+{
+    return (std::uint32_t(b1) << 24) | (std::uint32_t(b2) << 16) | (std::uint32_t(b3) << 8) |
+           std::uint32_t(b4);
+}
+
+} // namespace kp33

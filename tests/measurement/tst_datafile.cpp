@@ -1,0 +1,293 @@
+// The data file: names, rows, appending, the recording hold and every way the
+// file can fail.
+
+#include "measurement/datafile.h"
+#include "probe.h"
+#include "sensorbus/comport.h"
+#include "sensorbus/globals.h"
+#include "support/testsupport.h"
+
+#include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kp33;
+using kp33::test::Probe;
+
+namespace {
+
+QByteArray readAll(const QString &name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QList<QByteArray> rows(const QString &name)
+{
+    QList<QByteArray> out = readAll(name).split('\n');
+    if (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
+}
+
+} // namespace
+
+class TestDataFile : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void rowFormat();
+    void firstRowAtOnceThenEveryPeriod();
+    void appendsNeverTruncates();
+    void cutLastLineIsEnded();
+    void midnightStartsNewFile();
+    void chosenFileStillMakesDataFolder();
+    void holdKeepsThreadOffTheFile();
+    void fullDiskEndsSessionAndKeepsEarlierRows();
+    void dataFolderBlockedByFile();
+    void fifoOrFolderRefused();
+    void rowsFromSensorEndToEnd();
+
+private:
+    std::unique_ptr<test::ProgramFolder> m_folder;
+    std::unique_ptr<test::FakeClock> m_clock;
+    std::unique_ptr<test::ClockScope> m_scope;
+};
+
+void TestDataFile::init()
+{
+    test::resetMeasurementState();
+    Save = true;
+    SensorFound = false;
+    history().SetFileSave(QString());
+    m_folder = std::make_unique<test::ProgramFolder>();
+    m_clock = std::make_unique<test::FakeClock>(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)));
+    m_scope = std::make_unique<test::ClockScope>(m_clock.get());
+}
+
+void TestDataFile::cleanup()
+{
+    CloseDataFile();
+    CloseCOM();
+    m_scope.reset();
+    m_clock.reset();
+    m_folder.reset();
+}
+
+void TestDataFile::rowFormat()
+{
+    QCOMPARE(FormatDataRow("23:59:59", 23.5L, -55.0L, 125.0L), QByteArray("23:59:59,23.5,-55.0,125.0\r\n"));
+    QCOMPARE(FormatDataRow("00:00:01", NoTemp, -0.04L, 22.25L), QByteArray("00:00:01,1000.0,0.0,22.3\r\n"));
+}
+
+void TestDataFile::firstRowAtOnceThenEveryPeriod()
+{
+    PeriodSave = 5;
+    RecordCounter = PeriodSave.load(); // as the start sequence presets it
+    Probe probe;
+    probe.stopAfter(7);
+    QVERIFY(runSession(probe));
+    const QString name = m_folder->path() + "DATA/07-12-2026.csv";
+    QCOMPARE(history().FileSave(), name);
+    QCOMPARE(rows(name), (QList<QByteArray>{"12:00:00,0.0,-55.0,125.0\r", "12:00:05,4.3,-55.0,125.0\r"}));
+    QVERIFY(probe.errors.isEmpty());
+    QVERIFY(!DataFileOpen() || DataFileOpen()); // the handle's state is the writer's business
+}
+
+void TestDataFile::appendsNeverTruncates()
+{
+    QDir().mkdir(m_folder->path() + "DATA");
+    const QString name = m_folder->path() + "DATA/07-12-2026.csv";
+    {
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("11:00:00,20.0,-55.0,125.0\r\n");
+    }
+    RecordCounter = 1;
+    Probe probe;
+    probe.stopAfter(2);
+    QVERIFY(runSession(probe));
+    QCOMPARE(readAll(name), QByteArray("11:00:00,20.0,-55.0,125.0\r\n12:00:00,0.0,-55.0,125.0\r\n"
+                                       "12:00:01,0.9,-55.0,125.0\r\n"));
+}
+
+void TestDataFile::cutLastLineIsEnded()
+{
+    QDir().mkdir(m_folder->path() + "DATA");
+    const QString name = m_folder->path() + "DATA/07-12-2026.csv";
+    {
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("11:00:00,20.0,-55.0,125.0\r\n11:00:01,2"); // power failed mid-row
+    }
+    history().StoreAndUpdate(21.0L);
+    QVERIFY(WriteDataRow(21.0L).ok);
+    QCOMPARE(readAll(name), QByteArray("11:00:00,20.0,-55.0,125.0\r\n11:00:01,2\r\n12:00:00,21.0,-55.0,125.0\r\n"));
+}
+
+void TestDataFile::midnightStartsNewFile()
+{
+    m_scope.reset();
+    m_clock = std::make_unique<test::FakeClock>(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)));
+    m_scope = std::make_unique<test::ClockScope>(m_clock.get());
+    RecordCounter = 1;
+    Probe probe;
+    probe.stopAfter(2);
+    QVERIFY(runSession(probe));
+    QCOMPARE(rows(m_folder->path() + "DATA/07-12-2026.csv"), QList<QByteArray>{"23:59:59,0.0,-55.0,125.0\r"});
+    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv"), QList<QByteArray>{"00:00:00,0.9,-55.0,125.0\r"});
+    QCOMPARE(history().FileSave(), m_folder->path() + "DATA/08-12-2026.csv");
+}
+
+void TestDataFile::chosenFileStillMakesDataFolder()
+{
+    FileType = true;
+    const QString chosen = m_folder->path() + "mine.csv";
+    history().SetFileSave(chosen);
+    const DataFileResult r = OpenDataFile();
+    QVERIFY(r.ok);
+    QVERIFY(r.messages.isEmpty());
+    QVERIFY(QFileInfo(m_folder->path() + "DATA").isDir());
+    QVERIFY(QFile::exists(chosen));
+    QCOMPARE(history().FileSave(), chosen); // a chosen name is never rewritten
+    QVERIFY(WriteDataRow(5.0L).ok);
+    QCOMPARE(rows(chosen).size(), 1);
+}
+
+void TestDataFile::holdKeepsThreadOffTheFile()
+{
+    FileType = true;
+    const QString first = m_folder->path() + "first.csv";
+    const QString second = m_folder->path() + "second.csv";
+    history().SetFileSave(first);
+    RecordCounter = 1;
+    int rowsAtHold = -1;
+    bool heldSeen = false;
+    Probe probe;
+    probe.onUpdate = [&](Probe &p) {
+        if (p.updates == 3) {
+            RecordHold = rhRequested;
+        } else if (p.updates == 4) {
+            // The thread answered at the start of this cycle's row decision.
+            heldSeen = RecordHold.load() == rhHeld;
+            rowsAtHold = static_cast<int>(rows(first).size());
+            CloseDataFile();
+        } else if (p.updates == 6) {
+            QCOMPARE(rows(first).size(), rowsAtHold); // nothing written while held
+            history().SetFileSave(second);
+            RecordCounter = 0;
+            RecordHold = rhNone;
+        } else if (p.updates == 8) {
+            RunState = rsStopped;
+        }
+    };
+    QVERIFY(runSession(probe));
+    QVERIFY(heldSeen);
+    QCOMPARE(rowsAtHold, 2);
+    QCOMPARE(rows(first).size(), 2);
+    QCOMPARE(rows(second).size(), 1); // period 1: counter 0 → 1 → row at the next cycle
+}
+
+void TestDataFile::fullDiskEndsSessionAndKeepsEarlierRows()
+{
+    if (!QFileInfo("/dev/full").exists())
+        QSKIP("no /dev/full");
+    FileType = true;
+    const QString good = m_folder->path() + "good.csv";
+    history().SetFileSave(good);
+    RecordCounter = 1;
+    Probe probe;
+    probe.onUpdate = [&](Probe &p) {
+        if (p.updates == 3)
+            history().SetFileSave("/dev/full"); // the disk fills up
+        if (p.updates > 20)
+            RunState = rsStopped; // the test's own guard; the thread must end first
+    };
+    QVERIFY(runSession(probe));
+    QCOMPARE(probe.updates, 4); // the failing cycle still shows, then the session ends
+    QCOMPARE(probe.errors, QStringList{NoAccessMessage("/dev/full")});
+    QCOMPARE(probe.closeRequests, 1);
+    QCOMPARE(rows(good), (QList<QByteArray>{"12:00:00,0.0,-55.0,125.0\r", "12:00:01,0.9,-55.0,125.0\r"}));
+    QCOMPARE(NoAccessMessage("/dev/full"),
+             QStringLiteral("Нет доступа к файлу\r\n/dev/full\r\r\nДальнейшая работа программы невозможна!"));
+}
+
+void TestDataFile::dataFolderBlockedByFile()
+{
+    {
+        QFile blocker(m_folder->path() + "DATA");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.write("not a folder");
+    }
+    const DataFileResult r = OpenDataFile();
+    QVERIFY(!r.ok);
+    QVERIFY(r.dirFailed);
+    QCOMPARE(r.messages, (QStringList{DirFailedMessage(),
+                                      NoAccessMessage(m_folder->path() + "DATA/07-12-2026.csv")}));
+    QCOMPARE(DirFailedMessage(), "Невозможно создать каталог\r\r" + m_folder->path() + "DATA/");
+    QCOMPARE(readAll(m_folder->path() + "DATA"), QByteArray("not a folder"));
+
+    // From the thread: the messages, a close request, no further rows.
+    RecordCounter = 1;
+    Probe probe;
+    probe.onUpdate = [](Probe &p) {
+        if (p.updates > 20)
+            RunState = rsStopped;
+    };
+    QVERIFY(runSession(probe));
+    QCOMPARE(probe.updates, 2);
+    QCOMPARE(probe.errors, r.messages);
+    QCOMPARE(probe.closeRequests, 1);
+}
+
+void TestDataFile::fifoOrFolderRefused()
+{
+    FileType = true;
+    const QString fifo = m_folder->path() + "pipe.csv";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    history().SetFileSave(fifo);
+    DataFileResult r = OpenDataFile(); // must return, not wait for a reader
+    QVERIFY(!r.ok);
+    QCOMPARE(r.messages, QStringList{NoAccessMessage(fifo)});
+
+    // With a reader on the other end it is still no data file.
+    const int rfd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(rfd >= 0);
+    QVERIFY(!OpenDataFile().ok);
+    ::close(rfd);
+
+    history().SetFileSave(m_folder->path());
+    QVERIFY(!OpenDataFile().ok);
+}
+
+void TestDataFile::rowsFromSensorEndToEnd()
+{
+    test::SensorSim sim({"--temp", "23.5", "--conversion", "instant", "--unplug-after", "2"});
+    PurgeCOM();
+    CloseCOM();
+    QVERIFY(OpenCOM("COM1"));
+    SetCOMTo(-1, 0, 0, 0, 0);
+    SetModCOM(9600, 8, 0, 2, 1, 0);
+    SensorFound = true;
+    SensorType = stDS18B20;
+    history().SetLoL(10);
+    history().SetHiL(30);
+    RecordCounter = 1;
+    Probe probe;
+    probe.stopAfter(4);
+    QVERIFY(runSession(probe));
+    // Two good readings, two silent retries (no row), then errors logged as 1000.0.
+    const QList<QByteArray> got = rows(m_folder->path() + "DATA/07-12-2026.csv");
+    QCOMPARE(got.size(), 4);
+    QVERIFY(got[0].endsWith(",23.5,10.0,30.0\r"));
+    QVERIFY(got[1].endsWith(",23.5,10.0,30.0\r"));
+    QVERIFY(got[2].endsWith(",1000.0,10.0,30.0\r"));
+    QVERIFY(got[3].endsWith(",1000.0,10.0,30.0\r"));
+    SensorFound = false;
+}
+
+QTEST_GUILESS_MAIN(TestDataFile)
+#include "tst_datafile.moc"

@@ -1,0 +1,121 @@
+#include "testsupport.h"
+
+#include "sensorbus/comport.h"
+#include "sensorbus/globals.h"
+
+#include <QFile>
+#include <QtTest>
+#include <poll.h>
+
+namespace kp33::test {
+
+FakeClock::FakeClock(QDateTime start, std::uint32_t startTick)
+    : m_start(std::move(start)), m_startTick(startTick)
+{
+}
+
+std::uint32_t FakeClock::tickCount()
+{
+    return static_cast<std::uint32_t>(m_startTick + m_elapsed.load());
+}
+
+void FakeClock::sleep(std::uint32_t ms)
+{
+    m_slept += ms;
+    advance(ms);
+}
+
+QDateTime FakeClock::now() { return m_start.addMSecs(static_cast<qint64>(m_elapsed.load())); }
+
+bool FakeClock::waitReadable(int fd, int timeoutMs)
+{
+    // The real wait is bounded by the time-out itself, so a simulator that is
+    // slow under a sanitizer is still heard; only silence moves fake time.
+    pollfd p{fd, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0)
+        advance(static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs));
+    return r > 0;
+}
+
+void FakeClock::advance(std::uint64_t ms) { m_elapsed += ms; }
+
+ProgramFolder::ProgramFolder() { setProgramDir(m_dir.path()); }
+
+QString ProgramFolder::path() const { return m_dir.path() + QLatin1Char('/'); }
+
+QString SensorSim::executable()
+{
+    const QByteArray env = qgetenv("KP33_SENSOR_SIM");
+    return env.isEmpty() ? QStringLiteral("kp33-sensor-sim") : QString::fromLocal8Bit(env);
+}
+
+SensorSim::SensorSim(const QStringList &args)
+{
+    QStringList all = args;
+    if (!all.contains(QStringLiteral("--trace"))) {
+        m_trace = m_dir.filePath(QStringLiteral("trace.txt"));
+        all << QStringLiteral("--trace") << m_trace;
+    } else {
+        m_trace = all.at(all.indexOf(QStringLiteral("--trace")) + 1);
+    }
+    m_proc.setProgram(executable());
+    m_proc.setArguments(all);
+    m_proc.setProcessChannelMode(QProcess::SeparateChannels);
+    m_proc.start();
+    if (!m_proc.waitForStarted(5000)) {
+        qWarning("cannot start %s", qPrintable(executable()));
+        return;
+    }
+    m_port = nextPortLine();
+    if (!m_port.isEmpty())
+        setPortPath(1, m_port.toStdString());
+}
+
+SensorSim::~SensorSim()
+{
+    if (m_proc.state() != QProcess::NotRunning) {
+        m_proc.terminate();
+        if (!m_proc.waitForFinished(3000)) {
+            m_proc.kill();
+            m_proc.waitForFinished(3000);
+        }
+    }
+    CloseCOM();
+    resetPortPaths();
+}
+
+QString SensorSim::nextPortLine(int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!m_proc.canReadLine()) {
+        if (m_proc.state() == QProcess::NotRunning || t.elapsed() > timeoutMs)
+            return {};
+        m_proc.waitForReadyRead(100);
+    }
+    return QString::fromLocal8Bit(m_proc.readLine()).trimmed();
+}
+
+QStringList SensorSim::trace(const QString &prefix, int from) const
+{
+    QFile f(m_trace);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList out;
+    const auto lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (int i = from; i < lines.size(); ++i)
+        if (prefix.isEmpty() || lines[i].startsWith(prefix))
+            out << lines[i];
+    return out;
+}
+
+QString SensorSim::errors() const
+{
+    return trace(QStringLiteral("ERROR")).join(QLatin1Char('\n'));
+}
+
+} // namespace kp33::test

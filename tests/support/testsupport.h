@@ -1,0 +1,88 @@
+#pragma once
+// Shared test support: a clock that never waits on the wall clock, a fresh
+// program folder per test, and the sensor simulator on a pseudo-terminal.
+
+#include "sensorbus/clock.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <atomic>
+#include <memory>
+
+namespace kp33::test {
+
+// Time moves only when the code sleeps or a wait for input times out. Waits
+// for input still poll the real descriptor, so echoes from the simulator arrive
+// as they would; only a missing echo advances the fake time by its time-out.
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)),
+                       std::uint32_t startTick = 1000);
+    std::uint32_t tickCount() override;
+    void sleep(std::uint32_t ms) override;
+    QDateTime now() override;
+    bool waitReadable(int fd, int timeoutMs) override;
+
+    void advance(std::uint64_t ms);
+    std::uint64_t elapsedMs() const { return m_elapsed.load(); }
+    std::uint64_t sleptMs() const { return m_slept.load(); }
+
+private:
+    const QDateTime m_start;
+    const std::uint32_t m_startTick;
+    std::atomic<std::uint64_t> m_elapsed{0};
+    std::atomic<std::uint64_t> m_slept{0};
+};
+
+// Installs a clock for one scope and restores the real one after.
+class ClockScope {
+public:
+    explicit ClockScope(Clock *c) { setClock(c); }
+    ~ClockScope() { setClock(nullptr); }
+    ClockScope(const ClockScope &) = delete;
+    ClockScope &operator=(const ClockScope &) = delete;
+};
+
+// A fresh temporary folder that the program sees as its own directory.
+class ProgramFolder {
+public:
+    ProgramFolder();
+    QString path() const; // with trailing "/"
+    bool isValid() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// kp33-sensor-sim on a pseudo-terminal, killed when this goes out of scope.
+class SensorSim {
+public:
+    // Starts the simulator with the given arguments (a trace file inside the
+    // folder is added unless the arguments name one) and maps COM1 to its port.
+    explicit SensorSim(const QStringList &args = {});
+    ~SensorSim();
+    SensorSim(const SensorSim &) = delete;
+    SensorSim &operator=(const SensorSim &) = delete;
+
+    bool started() const { return !m_port.isEmpty(); }
+    QString port() const { return m_port; }
+    QString tracePath() const { return m_trace; }
+    // The trace lines written so far from line `from` on, optionally only those
+    // starting with prefix. traceLines() marks where a step's trace begins.
+    QStringList trace(const QString &prefix = {}, int from = 0) const;
+    int traceLines() const { return static_cast<int>(trace().size()); }
+    QString errors() const;
+    // Reads the next stdout line (the new port after a re-plug).
+    QString nextPortLine(int timeoutMs = 5000);
+
+    static QString executable();
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_proc;
+    QString m_port;
+    QString m_trace;
+};
+
+} // namespace kp33::test

@@ -1,0 +1,252 @@
+#include "mainwindow/profilefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace kp33 {
+
+namespace {
+
+const QByteArray Bom("\xEF\xBB\xBF");
+// Shared by every line, so a file of many short lines costs no allocation per ending.
+const QByteArray CrLf("\r\n"), Lf("\n"), Cr("\r");
+
+// Names are compared as the file holds them (UTF-8, ASCII blanks trimmed),
+// whether they come from the file or from a caller.
+QString foldName(const QByteArray &raw)
+{
+    return QString::fromUtf8(raw.trimmed()).toCaseFolded();
+}
+
+bool hasLineBreakOrNul(const QByteArray &b)
+{
+    return b.contains('\r') || b.contains('\n') || b.contains('\0');
+}
+
+} // namespace
+
+ProfileFile::LoadResult ProfileFile::load(const QString &path)
+{
+    setContents({});
+    m_path = path;
+    m_error.clear();
+    m_refuseSave = false;
+
+    // Checked before opening: opening a FIFO for reading would wait for a writer.
+    const QFileInfo info(path);
+    if (!info.exists())
+        return LoadResult::Missing;
+    if (!info.isFile()) {
+        m_error = QStringLiteral("это не обычный файл");
+        return LoadResult::NotRegular;
+    }
+
+    QFile file(path);
+    QByteArray data;
+    if (info.size() > MaxSize) {
+        m_error = QStringLiteral("файл больше %1 байт").arg(MaxSize);
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
+    } else {
+        // One byte past the limit tells a file that grew since the check.
+        data = file.read(MaxSize + 1);
+        if (file.error() != QFileDevice::NoError)
+            m_error = file.errorString();
+        else if (data.size() > MaxSize)
+            m_error = QStringLiteral("файл больше %1 байт").arg(MaxSize);
+    }
+    if (!m_error.isEmpty()) {
+        // Whatever it holds is the user's; a save would replace it with defaults.
+        m_refuseSave = true;
+        return LoadResult::Unreadable;
+    }
+    setContents(data);
+    return LoadResult::Loaded;
+}
+
+void ProfileFile::setContents(const QByteArray &bytes)
+{
+    m_lines.clear();
+    m_sections.clear();
+    m_sectionIndex.clear();
+    m_head = m_tail = -1;
+    m_bom = bytes.startsWith(Bom);
+    m_eol = Lf;
+
+    const char *p = bytes.constData() + (m_bom ? Bom.size() : 0);
+    const char *const end = bytes.constData() + bytes.size();
+    int current = -1; // section the lines belong to; -1 before any or in a duplicate
+    while (p < end) {
+        const char *e = p;
+        while (e < end && *e != '\n' && *e != '\r')
+            ++e;
+        Line line;
+        line.text = QByteArray(p, e - p);
+        if (e < end)
+            line.ending = *e == '\n' ? Lf : (e + 1 < end && e[1] == '\n') ? CrLf : Cr;
+        p = e + line.ending.size();
+
+        const QByteArray t = line.text.trimmed();
+        const int id = int(m_lines.size());
+        if (t.startsWith('[') && t.indexOf(']') > 0) {
+            const QString name = foldName(t.mid(1, t.indexOf(']') - 1));
+            current = -1;
+            if (!m_sectionIndex.contains(name)) {
+                current = int(m_sections.size());
+                m_sections.push_back({});
+                m_sectionIndex.insert(name, current);
+            }
+        } else if (current >= 0 && !t.isEmpty() && t[0] != ';' && t[0] != '#' && t[0] != '[') {
+            const qsizetype eq = line.text.indexOf('=');
+            const QByteArray key = eq > 0 ? line.text.left(eq).trimmed() : QByteArray();
+            if (!key.isEmpty()) {
+                qsizetype v = eq + 1;
+                while (v < line.text.size() && (line.text[v] == ' ' || line.text[v] == '\t'))
+                    ++v;
+                line.valueStart = v;
+                QHash<QString, int> &keys = m_sections[current].keys;
+                const QString name = foldName(key);
+                if (!keys.contains(name)) // the first of duplicated keys is the one used
+                    keys.insert(name, id);
+            }
+        }
+        if (current >= 0 && !t.isEmpty())
+            m_sections[current].last = id;
+
+        if (id == 0 && !line.ending.isEmpty())
+            m_eol = line.ending;
+        if (m_tail >= 0)
+            m_lines[m_tail].next = id;
+        else
+            m_head = id;
+        m_tail = id;
+        m_lines.push_back(std::move(line));
+    }
+}
+
+QByteArray ProfileFile::contents() const
+{
+    qsizetype size = m_bom ? Bom.size() : 0;
+    for (const Line &l : m_lines)
+        size += l.text.size() + m_eol.size() + 2;
+    QByteArray out;
+    out.reserve(size);
+    if (m_bom)
+        out += Bom;
+    for (int i = m_head; i >= 0; i = m_lines[i].next) {
+        const Line &l = m_lines[i];
+        out += l.text;
+        // Only an original last line lacks an ending; it needs one once lines follow it.
+        out += (l.ending.isEmpty() && l.next >= 0) ? m_eol : l.ending;
+    }
+    return out;
+}
+
+QString ProfileFile::readString(const QString &section, const QString &key,
+                                const QString &def) const
+{
+    const auto s = m_sectionIndex.constFind(foldName(section.toUtf8()));
+    if (s == m_sectionIndex.cend())
+        return def;
+    const QHash<QString, int> &keys = m_sections[*s].keys;
+    const auto k = keys.constFind(foldName(key.toUtf8()));
+    if (k == keys.cend())
+        return def;
+    const Line &l = m_lines[*k];
+    return QString::fromUtf8(l.text.mid(l.valueStart).trimmed());
+}
+
+bool ProfileFile::writeString(const QString &section, const QString &key, const QString &value)
+{
+    const QByteArray sec = section.toUtf8().trimmed();
+    const QByteArray k = key.toUtf8().trimmed();
+    const QByteArray v = value.toUtf8();
+    if (sec.isEmpty() || sec.contains(']') || hasLineBreakOrNul(sec) || k.isEmpty()
+        || k.contains('=') || k[0] == '[' || k[0] == ';' || k[0] == '#'
+        || hasLineBreakOrNul(k) || hasLineBreakOrNul(v))
+        return false;
+
+    const QString secName = foldName(sec);
+    const QString keyName = foldName(k);
+    auto s = m_sectionIndex.constFind(secName);
+    int si;
+    if (s == m_sectionIndex.cend()) {
+        si = int(m_sections.size());
+        m_sections.push_back({});
+        m_sections[si].last = insertAfter(m_tail, '[' + sec + ']');
+        m_sectionIndex.insert(secName, si);
+    } else {
+        si = *s;
+    }
+
+    Section &target = m_sections[si];
+    const auto found = target.keys.constFind(keyName);
+    if (found != target.keys.cend()) {
+        Line &l = m_lines[*found];
+        l.text = l.text.left(l.valueStart) + v;
+        return true;
+    }
+    const int id = insertAfter(target.last, k + '=' + v);
+    m_lines[id].valueStart = k.size() + 1;
+    target.last = id;
+    target.keys.insert(keyName, id);
+    return true;
+}
+
+int ProfileFile::insertAfter(int anchor, const QByteArray &text)
+{
+    const int id = int(m_lines.size());
+    Line line;
+    line.text = text;
+    line.ending = m_eol;
+    if (anchor < 0) {
+        line.next = m_head;
+        m_head = id;
+    } else {
+        line.next = m_lines[anchor].next;
+        m_lines[anchor].next = id;
+    }
+    if (line.next < 0)
+        m_tail = id;
+    m_lines.push_back(std::move(line));
+    return id;
+}
+
+bool ProfileFile::save()
+{
+    m_error.clear();
+    if (m_path.isEmpty()) {
+        m_error = QStringLiteral("не задано имя файла");
+        return false;
+    }
+    if (m_refuseSave) {
+        m_error = QStringLiteral("прежний файл не удалось прочитать, он оставлен как есть");
+        return false;
+    }
+    // Renaming over a FIFO or a device would quietly replace something that is not ours.
+    const QFileInfo info(m_path);
+    if (info.exists() && !info.isFile()) {
+        m_error = QStringLiteral("это не обычный файл");
+        return false;
+    }
+
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_error = file.errorString();
+        return false;
+    }
+    const QByteArray data = contents();
+    if (file.write(data) != data.size()) {
+        m_error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        m_error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace kp33

@@ -2,6 +2,7 @@
 # KP33 developer entry point.
 #   ./dev.sh run    install what is missing, build, start the program from run/
 #   ./dev.sh test   install what is missing, build, run every test headless
+#   ./dev.sh demo   the program against the sensor simulator, in a scratch folder
 #   ./dev.sh bench  build and run the benchmarks (prints figures)
 #   ./dev.sh asan   the tests again, built with AddressSanitizer and UBSan
 set -euo pipefail
@@ -58,6 +59,21 @@ run)
     [ -d build/bin/HELP ] && cp -rf build/bin/HELP run/
     exec ./run/kp33
     ;;
+demo)
+    install_missing
+    configure_and_build build
+    # A scratch folder of its own: the demo never touches run/ or your settings.
+    demo=$(mktemp -d "${TMPDIR:-/tmp}/kp33-demo.XXXXXX")
+    cp build/bin/kp33 "$demo/"
+    [ -d build/bin/HELP ] && cp -r build/bin/HELP "$demo/"
+    printf '[GENERAL]\nAutoRun=1\nPORT=1\n[PORTS]\nCOM1=%s\n' "$demo/sensor" > "$demo/KP33.ini"
+    build/bin/kp33-sensor-sim --link "$demo/sensor" --sine 120 --control "$demo/control" >/dev/null &
+    sim=$!
+    trap 'kill $sim 2>/dev/null' EXIT
+    for _ in $(seq 50); do [ -e "$demo/sensor" ] && break; sleep 0.1; done
+    echo "Demo folder: $demo (data in $demo/DATA; control the sensor with: echo 'temp 40' > $demo/control)"
+    "$demo/kp33"
+    ;;
 test)
     install_missing
     configure_and_build build
@@ -74,7 +90,7 @@ asan)
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
     ;;
 *)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -1,29 +1,28 @@
 #include "measurement/waithelper.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include <QCoreApplication>
 
 namespace kp33 {
+
+namespace {
+// How long one pass of the wait may sleep: short against a display update,
+// long enough that the wait costs no measurable CPU.
+constexpr unsigned long PassMs = 1;
+} // namespace
 
 bool WaitWhileDispatching(const std::function<bool()> &done, const QPointer<QThread> &thread)
 {
     const auto over = [&] { return done() || !thread || thread->isFinished(); };
-    if (over())
-        return done();
-    QEventLoop loop;
-    // The awaited values are atomics that post no event when they change; a
-    // short poll notices them without spinning a core.
-    QTimer poll;
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (over())
-            loop.quit();
-    });
-    if (thread)
-        QObject::connect(thread.data(), &QThread::finished, &loop, &QEventLoop::quit);
-    poll.start();
-    if (!over())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    while (!over()) {
+        // Posted events are delivered explicitly: when this wait runs inside
+        // the handler of a posted event (a queued call from the measurement
+        // thread), the event loop would not hand out further posted events,
+        // and the thread's blocking display update would never be served.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (!over())
+            QThread::msleep(PassMs);
+    }
     return done();
 }
 

@@ -1,5 +1,7 @@
 #include "sensorbus/clock.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -32,6 +34,13 @@ bool RealClock::waitReadable(int fd, int timeoutMs)
         r = ::poll(&p, 1, timeoutMs);
     } while (r < 0 && errno == EINTR);
     return r > 0;
+}
+
+void RealClock::pauseDispatching(std::uint32_t ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(ms), &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 namespace {

@@ -21,6 +21,9 @@ public:
     // when poll reported an event. Goes through the clock so that a fake clock
     // can let a time-out pass without the wall clock.
     virtual bool waitReadable(int fd, int timeoutMs) = 0;
+    // A pause on the main thread that keeps the window painting (no user
+    // input is taken meanwhile); a fake clock lets it pass at once.
+    virtual void pauseDispatching(std::uint32_t ms) = 0;
 };
 
 class RealClock final : public Clock {
@@ -29,6 +32,7 @@ public:
     void sleep(std::uint32_t ms) override;
     QDateTime now() override;
     bool waitReadable(int fd, int timeoutMs) override;
+    void pauseDispatching(std::uint32_t ms) override;
 };
 
 // The clock in force; the real one unless a test installed another.

@@ -43,6 +43,7 @@ public:
     }
     QDateTime now() override { return m_inner.now(); }
     bool waitReadable(int fd, int ms) override { return m_inner.waitReadable(fd, ms); }
+    void pauseDispatching(std::uint32_t ms) override { m_inner.pauseDispatching(ms); }
 
 private:
     Clock &m_inner;

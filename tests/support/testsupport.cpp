@@ -41,6 +41,13 @@ bool FakeClock::waitReadable(int fd, int timeoutMs)
     return r > 0;
 }
 
+void FakeClock::pauseDispatching(std::uint32_t ms)
+{
+    m_slept += ms;
+    advance(ms);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void FakeClock::advance(std::uint64_t ms) { m_elapsed += ms; }
 
 ProgramFolder::ProgramFolder() { setProgramDir(m_dir.path()); }

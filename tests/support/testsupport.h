@@ -23,6 +23,7 @@ public:
     void sleep(std::uint32_t ms) override;
     QDateTime now() override;
     bool waitReadable(int fd, int timeoutMs) override;
+    void pauseDispatching(std::uint32_t ms) override;
 
     void advance(std::uint64_t ms);
     std::uint64_t elapsedMs() const { return m_elapsed.load(); }

@@ -1,0 +1,30 @@
+#pragma once
+// Every message box of the program goes through here, so tests can answer
+// them without a user and see what was asked.
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+namespace kp33 {
+
+// The error box: caption "Ошибка", error icon, OK.
+void ShowError(QWidget *parent, const QString &text);
+// The one question: caption "Вопрос", Yes and No; true for Yes.
+bool AskYesNo(QWidget *parent, const QString &text);
+
+struct MessageRequest {
+    QString caption;
+    QString text;      // as the program forms it, with its CR/LF line breaks
+    QMessageBox::Icon icon;
+    bool question;     // Yes/No rather than OK
+};
+
+// A test installs an answerer: it receives each box instead of the user and
+// returns the answer (true = Yes/OK). nullptr restores real boxes.
+void SetMessageAnswerer(std::function<bool(const MessageRequest &)> answerer);
+
+// Message texts break lines with CR, LF or CR LF; a box shows each as one break.
+QString BoxText(const QString &text);
+
+} // namespace kp33

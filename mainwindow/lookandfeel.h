@@ -1,0 +1,11 @@
+#pragma once
+
+class QApplication;
+
+namespace kp33 {
+
+// Fusion style, Liberation Sans at 11 px (8 pt at 96 dpi) and Qt's own
+// Russian translations, so every desktop and every screenshot look the same.
+void ApplyLookAndFeel(QApplication &app);
+
+} // namespace kp33

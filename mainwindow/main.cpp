@@ -1,0 +1,42 @@
+// KP33: the program.
+
+#include "mainwindow/lookandfeel.h"
+#include "mainwindow/signalclose.h"
+#include "mainwindow/singleinstance.h"
+#include "mainwindow/tmain.h"
+#include "sensorbus/globals.h"
+
+#include <QApplication>
+#include <QScreen>
+
+int main(int argc, char **argv)
+{
+    kp33::IsWinNT = true;
+    QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("kp33"));
+    kp33::ApplyLookAndFeel(app);
+
+    kp33::SingleInstance instance;
+    if (!instance.acquire())
+        return 0;
+
+    kp33::setProgramDir(QCoreApplication::applicationDirPath());
+    kp33::TMain window;
+    if (!window.FormCreate())
+        return 1;
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
+    QObject::connect(&instance, &kp33::SingleInstance::activationRequested, &window, [&window] {
+        window.hide();
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
+    kp33::SignalClose signalClose(&window);
+    window.show();
+    app.exec();
+    return 0;
+}

@@ -1,0 +1,152 @@
+// Session control: the port, the sensor search, start and stop, Reset, AutoRun.
+
+#include "dialogs/initsensor.h"
+#include "dialogs/messagebox.h"
+#include "mainwindow/tmain.h"
+#include "measurement/history.h"
+#include "measurement/readtemp.h"
+#include "measurement/recording.h"
+#include "measurement/waithelper.h"
+#include "sensorbus/comport.h"
+#include "sensorbus/globals.h"
+#include "sensorbus/txrx.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+namespace kp33 {
+
+bool TMain::sessionThreadAlive() const { return m_thread && !m_thread->isFinished(); }
+
+bool TMain::OpenPort(std::uint8_t n)
+{
+    PurgeCOM();
+    CloseCOM();
+    m_openedPort = 0;
+    for (QAction *a : M_COM)
+        a->setChecked(false);
+    if (n == 0)
+        return false;
+    if (n <= 4 && OpenCOM(QStringLiteral("COM%1").arg(n).toStdString())) {
+        m_openedPort = n;
+        M_COM[n - 1]->setChecked(true);
+        SetCOMTo(-1, 0, 0, 0, 0);
+        SetModCOM(9600, 8, 0, 2, 1, 0);
+        return true;
+    }
+    ErrorBox(QStringLiteral("Порт COM%1 недоступен!").arg(n));
+    return false;
+}
+
+void TMain::runSensorSearch()
+{
+    BusyScope busy(this);
+    TInitSensor dialog(this, m_settings.PORT, [this](std::uint8_t n) { return OpenPort(n); });
+    dialog.exec();
+}
+
+void TMain::FormActivate()
+{
+    runSensorSearch();
+    if (m_settings.AutoRun && RunState.load() == rsStopped && !sessionThreadAlive())
+        BTN_Start_StopClick();
+}
+
+void TMain::SelectPort(int n)
+{
+    // A check mark is the open port's, not the click's.
+    for (int i = 0; i < 4; ++i)
+        M_COM[i]->setChecked(m_openedPort == i + 1);
+    m_settings.PORT = static_cast<std::uint8_t>(n);
+    if (m_settings.PORT != m_openedPort)
+        FormActivate();
+}
+
+void TMain::setStartStopCaption(bool running)
+{
+    const QString caption = running ? QStringLiteral("&Стоп") : QStringLiteral("&Пуск");
+    BTN_Start_Stop->setText(caption);
+    M_Start_Stop->setText(caption);
+}
+
+void TMain::BTN_Start_StopClick()
+{
+    if (m_busy > 0)
+        return; // no second start or stop while a wait or a dialog is under way
+    if (RunState.load() == rsStopped && !sessionThreadAlive())
+        startSession();
+    else
+        stopSession();
+}
+
+void TMain::startSession()
+{
+    if (!SensorFound.load())
+        runSensorSearch();
+    if (!SensorFound.load() &&
+        !QuestionBox(QStringLiteral("Датчик не обнаружен.\r\r\nПродолжить работу в демонстрационном режиме?")))
+        return;
+    M_Reset->setEnabled(false);
+    M_Port->setEnabled(false);
+    RecordCounter = PeriodSave.load();
+    setStartStopCaption(true);
+    if (SensorFound.load() && SensorType.load() == stDS18B20) {
+        // Full 12-bit resolution, TH and TL kept; written only when needed
+        // so the sensor's EEPROM is not worn by every start.
+        std::uint8_t th, tl, config;
+        if (ReadAlarmBytes(th, tl, config) && (config & 0x60) != 0x60)
+            WriteScratchpad(th, tl, static_cast<std::uint8_t>(config | 0x60));
+    }
+    RunState = rsStarting;
+    // The thread comes last: the bus is the main thread's until here, and
+    // rsStarting is always written before the thread can write rsRunning.
+    m_thread = new ReadTemp(m_receiver);
+}
+
+void TMain::stopSession()
+{
+    M_Port->setEnabled(true);
+    setStartStopCaption(false);
+    StopAlarm();
+    stopAndWait();
+    RunState = rsStopped;
+    M_Reset->setEnabled(true);
+    UpdateDisplay();
+}
+
+void TMain::stopAndWait()
+{
+    BusyScope busy(this);
+    // A thread that ended its own session (the data file failed) has already
+    // written rsFinished; asking it again would wait for nothing.
+    for (TRunState s : {rsStarting, rsRunning}) {
+        TRunState expected = s;
+        if (RunState.compare_exchange_strong(expected, rsStopped))
+            break;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    WaitWhileDispatching([] { return RunState.load() == rsFinished; }, QPointer<QThread>(m_thread.data()));
+    QApplication::restoreOverrideCursor();
+    // The thread frees itself; it must be gone before the port or the window is.
+    if (m_thread)
+        m_thread->wait();
+}
+
+void TMain::M_ResetClick()
+{
+    if (RunState.load() != rsStopped || sessionThreadAlive())
+        return;
+    history().Reset();
+    UpdateDisplay();
+}
+
+void TMain::M_AutoRunClick()
+{
+    m_settings.AutoRun = !m_settings.AutoRun;
+    M_AutoRun->setChecked(m_settings.AutoRun);
+}
+
+} // namespace kp33

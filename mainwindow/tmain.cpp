@@ -1,0 +1,462 @@
+#include "mainwindow/tmain.h"
+
+#include "dialogs/colorref.h"
+#include "dialogs/messagebox.h"
+#include "dialogs/updown.h"
+#include "measurement/datafile.h"
+#include "measurement/history.h"
+#include "measurement/readtemp.h"
+#include "measurement/receiver.h"
+#include "measurement/recording.h"
+#include "measurement/waithelper.h"
+#include "sensorbus/comport.h"
+#include "sensorbus/globals.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace kp33 {
+
+namespace {
+
+const QString MainCaption = QStringLiteral("Виртуальный термометр KP33");
+const QString IdleTitle = QStringLiteral("Термометр KP33");
+const QString HintCurrent = QStringLiteral("Текущее значение температуры");
+const QString NoValue = QStringLiteral("- - - °C  ");
+
+// The measurement thread's way into the window; every call arrives on the
+// main thread.
+class TMainReceiver final : public MeasurementReceiver {
+public:
+    explicit TMainReceiver(TMain *w) : MeasurementReceiver(w), m_w(w) {}
+    void UpdateDisplay() override { m_w->UpdateDisplay(); }
+    void SetApplicationTitle(const QString &title) override { m_w->SetApplicationTitle(title); }
+    void ShowDataFileError(const QString &text) override { m_w->ErrorBox(text); }
+    void RequestClose() override { m_w->close(); }
+
+private:
+    TMain *m_w;
+};
+
+QLabel *statPanel(QWidget *parent, const char *name, QRect geometry, const QString &text,
+                  const QString &hint, const char *labelName, const QString &label, int labelWidth)
+{
+    auto *panel = new QLabel(text, parent);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(geometry);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    panel->setToolTip(hint);
+    auto *caption = new QLabel(label, panel);
+    caption->setObjectName(QLatin1String(labelName));
+    caption->setGeometry(8, 6, labelWidth, 13);
+    return panel;
+}
+
+QLabel *label(QWidget *parent, const char *name, QRect geometry, const QString &text)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(geometry);
+    return l;
+}
+
+QLineEdit *edit(QWidget *parent, const char *name, QRect geometry)
+{
+    auto *e = new QLineEdit(QStringLiteral("0"), parent);
+    e->setObjectName(QLatin1String(name));
+    e->setGeometry(geometry);
+    e->setMaxLength(5);
+    return e;
+}
+
+UpDown *spin(QWidget *parent, const char *name, QRect geometry)
+{
+    auto *s = new UpDown(parent);
+    s->setObjectName(QLatin1String(name));
+    s->setGeometry(geometry);
+    return s;
+}
+
+void setFontColor(QLabel *l, std::uint32_t colour)
+{
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, ColorFromRef(colour));
+    l->setPalette(p);
+}
+
+} // namespace
+
+ImageFrame::ImageFrame(QWidget *parent, QPoint imageAt) : QFrame(parent), m_imageAt(imageAt) {}
+
+void ImageFrame::setImage(const QImage &image)
+{
+    m_image = image;
+    update();
+}
+
+void ImageFrame::paintEvent(QPaintEvent *event)
+{
+    if (!m_image.isNull()) {
+        QPainter p(this);
+        p.drawImage(m_imageAt, m_image);
+    }
+    QFrame::paintEvent(event);
+}
+
+TMain::BusyScope::BusyScope(TMain *w) : m_w(w) { ++m_w->m_busy; }
+
+TMain::BusyScope::~BusyScope()
+{
+    // A close that came while the program waited or showed a dialog was kept
+    // back, never dropped: carry it out now.
+    if (--m_w->m_busy == 0 && m_w->m_closePending) {
+        m_w->m_closePending = false;
+        QTimer::singleShot(0, m_w, &QWidget::close);
+    }
+}
+
+TMain::TMain(QWidget *parent) : QMainWindow(parent), m_receiver(new TMainReceiver(this))
+{
+    setObjectName(QStringLiteral("TMain"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/kp33.png")));
+    buildControls();
+    buildMenu();
+    connectLimitControls();
+    // The client area is fixed; the window is as tall as it plus the menu bar.
+    setFixedSize(632, 434 + menuBar()->sizeHint().height());
+}
+
+TMain::~TMain() = default;
+
+void TMain::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(632, 434);
+    setCentralWidget(client);
+
+    Bevel1 = new ImageFrame(client, QPoint(17 - 8, 7 - 0));
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setGeometry(8, 0, 617, 233);
+    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+
+    FrameTemp = new ImageFrame(client, QPoint(2, 2));
+    FrameTemp->setObjectName(QStringLiteral("FrameTemp"));
+    FrameTemp->setGeometry(112, 248, 281, 73);
+    FrameTemp->setFrameStyle(QFrame::Box | QFrame::Raised);
+    FrameTemp->setToolTip(HintCurrent);
+
+    Panel3 = new QFrame(client);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setGeometry(8, 248, 89, 177);
+    Panel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel3->setToolTip(HintCurrent);
+    ThermBG = new QLabel(Panel3);
+    ThermBG->setObjectName(QStringLiteral("ThermBG"));
+    ThermBG->setGeometry(18, 10, 53, 156);
+    {
+        // Silver is the picture's transparent colour.
+        QImage scale = QImage(QStringLiteral(":/thermbg.png")).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < scale.height(); ++y) {
+            auto *row = reinterpret_cast<QRgb *>(scale.scanLine(y));
+            for (int x = 0; x < scale.width(); ++x)
+                if ((row[x] & 0xFFFFFF) == 0xC0C0C0)
+                    row[x] = 0;
+        }
+        ThermBG->setPixmap(QPixmap::fromImage(scale));
+    }
+    ThermP = new ImageFrame(Panel3, QPoint(0, 0));
+    ThermP->setObjectName(QStringLiteral("ThermP"));
+    ThermP->setGeometry(8, 10, 73, 157);
+    ThermP->setFrameStyle(QFrame::NoFrame);
+
+    OutMAX = statPanel(client, "OutMAX", {304, 328, 89, 25}, QStringLiteral("- - -  °C  "),
+                       QStringLiteral("Максимальное значение температуры"), "Label3",
+                       QStringLiteral("Макс."), 30);
+    OutAVG = statPanel(client, "OutAVG", {208, 328, 89, 25}, NoValue,
+                       QStringLiteral("Среднее значение температуры"), "Label4",
+                       QStringLiteral("Ср."), 16);
+    OutMIN = statPanel(client, "OutMIN", {112, 328, 89, 25}, NoValue,
+                       QStringLiteral("Минимальное значение температуры"), "Label5",
+                       QStringLiteral("Мин."), 24);
+
+    GB2 = new QGroupBox(QStringLiteral("Допустимая температура, °C"), client);
+    GB2->setObjectName(QStringLiteral("GB2"));
+    GB2->setGeometry(112, 360, 281, 65);
+    MinT = label(GB2, "MinT", {16, 16, 47, 13}, QStringLiteral("не менее"));
+    MaxT = label(GB2, "MaxT", {88, 16, 45, 13}, QStringLiteral("не более"));
+    EditLoL = edit(GB2, "EditLoL", {16, 36, 41, 21});
+    SpinLoL = spin(GB2, "SpinLoL", {57, 36, 16, 21});
+    EditHiL = edit(GB2, "EditHiL", {88, 36, 41, 21});
+    SpinHiL = spin(GB2, "SpinHiL", {129, 36, 16, 21});
+    ControlT = new QCheckBox(QStringLiteral("Контролировать"), GB2);
+    ControlT->setObjectName(QStringLiteral("ControlT"));
+    ControlT->setGeometry(160, 38, 105, 17);
+
+    GB1 = new QGroupBox(QStringLiteral("Границы графика, °C"), client);
+    GB1->setObjectName(QStringLiteral("GB1"));
+    GB1->setGeometry(408, 243, 217, 110);
+    LoD = label(GB1, "LoD", {28, 18, 38, 13}, QStringLiteral("нижняя"));
+    HiD = label(GB1, "HiD", {148, 18, 41, 13}, QStringLiteral("верхняя"));
+    EditLoT = edit(GB1, "EditLoT", {28, 38, 41, 21});
+    SpinLoT = spin(GB1, "SpinLoT", {69, 38, 16, 21});
+    EditHiT = edit(GB1, "EditHiT", {148, 38, 41, 21});
+    SpinHiT = spin(GB1, "SpinHiT", {189, 38, 16, 21});
+    AutoScale = new QCheckBox(QStringLiteral("Автомасштабирование"), GB1);
+    AutoScale->setObjectName(QStringLiteral("AutoScale"));
+    AutoScale->setGeometry(48, 80, 137, 17);
+
+    BTN_Start_Stop = new QPushButton(QStringLiteral("&Пуск"), client);
+    BTN_Start_Stop->setObjectName(QStringLiteral("BTN_Start_Stop"));
+    BTN_Start_Stop->setGeometry(432, 384, 75, 25);
+    BTN_Exit = new QPushButton(QStringLiteral("&Выход"), client);
+    BTN_Exit->setObjectName(QStringLiteral("BTN_Exit"));
+    BTN_Exit->setGeometry(528, 384, 75, 25);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    Timer->setInterval(400);
+
+    // The keyboard walks the controls in the order of the layout's tab
+    // numbers: buttons, graph bounds, limits.
+    QWidget *order[] = {BTN_Start_Stop, BTN_Exit, EditLoT, EditHiT, AutoScale, EditLoL, EditHiL, ControlT};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    connect(BTN_Start_Stop, &QPushButton::clicked, this, &TMain::BTN_Start_StopClick);
+    connect(BTN_Exit, &QPushButton::clicked, this, &TMain::M_ExitClick);
+    connect(ControlT, &QCheckBox::clicked, this, &TMain::ControlTClick);
+    connect(AutoScale, &QCheckBox::clicked, this, &TMain::AutoScaleClick);
+}
+
+void TMain::buildMenu()
+{
+    QMenuBar *bar = menuBar();
+    const auto item = [this](QMenu *menu, const char *name, const QString &text, QKeySequence key,
+                             void (TMain::*handler)()) {
+        QAction *a = menu->addAction(text);
+        a->setObjectName(QLatin1String(name));
+        if (!key.isEmpty())
+            a->setShortcut(key);
+        // Shortcuts work wherever the focus is inside the window.
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, handler);
+        addAction(a);
+        return a;
+    };
+
+    QMenu *action = bar->addMenu(QStringLiteral("&Действие"));
+    action->setObjectName(QStringLiteral("M_Action"));
+    M_Start_Stop = item(action, "M_Start_Stop", QStringLiteral("&Пуск"), Qt::Key_F9, &TMain::BTN_Start_StopClick);
+    M_Reset = item(action, "M_Reset", QStringLiteral("&Сброс"), Qt::Key_F8, &TMain::M_ResetClick);
+    action->addSeparator()->setObjectName(QStringLiteral("N6"));
+    M_Exit = item(action, "M_Exit", QStringLiteral("&Выход"), QKeySequence(Qt::ALT | Qt::Key_X), &TMain::M_ExitClick);
+
+    QMenu *options = bar->addMenu(QStringLiteral("&Настройки"));
+    options->setObjectName(QStringLiteral("M_Options"));
+    M_AS = item(options, "M_AS", QStringLiteral("&Аварийная сигнализация"), Qt::Key_F5, &TMain::M_ASClick);
+    M_AS->setCheckable(true);
+    N1 = item(options, "N1", QStringLiteral("&Датчик..."), Qt::Key_F4, &TMain::N1Click);
+    M_PZD = item(options, "M_PZD", QStringLiteral("&Запись данных..."), {}, &TMain::M_PZDClick);
+    M_Port = options->addMenu(QStringLiteral("&Порт"));
+    M_Port->setObjectName(QStringLiteral("M_Port"));
+    for (int n = 1; n <= 4; ++n) {
+        QAction *a = M_Port->addAction(QStringLiteral("COM&%1").arg(n));
+        a->setObjectName(QStringLiteral("M_COM%1").arg(n));
+        a->setCheckable(true);
+        connect(a, &QAction::triggered, this, [this, n] { SelectPort(n); });
+        M_COM[n - 1] = a;
+    }
+    options->addSeparator()->setObjectName(QStringLiteral("N5"));
+    M_AutoRun = item(options, "M_AutoRun", QStringLiteral("А&втозапуск процесса измерения"), {}, &TMain::M_AutoRunClick);
+    M_AutoRun->setCheckable(true);
+
+    QMenu *help = bar->addMenu(QStringLiteral("&Помощь"));
+    help->setObjectName(QStringLiteral("N2"));
+    N3 = item(help, "N3", QStringLiteral("&Справка..."), Qt::Key_F1, &TMain::N3Click);
+    N4 = item(help, "N4", QStringLiteral("&О программе..."), {}, &TMain::N4Click);
+}
+
+bool TMain::FormCreate()
+{
+    setWindowTitle(MainCaption);
+    history().MarkEmpty();
+    LoadSettings(m_settings);
+    SetFontColor(m_settings.TempValueColor);
+    applySettingsToControls();
+    probePorts();
+    UpdateDisplay();
+    if (Save.load()) {
+        const DataFileResult r = OpenDataFile();
+        for (const QString &m : r.messages)
+            ErrorBox(m);
+        if (!r.ok) {
+            // The program cannot record as asked: end at once, in order, and
+            // save nothing (the settings file keeps what the user had).
+            releasePort();
+            return false;
+        }
+    }
+    SetApplicationTitle(IdleTitle);
+    return true;
+}
+
+void TMain::applySettingsToControls()
+{
+    EditHiT->setText(TempToStr(m_settings.HiT));
+    EditLoT->setText(TempToStr(m_settings.LoT));
+    EditHiL->setText(TempToStr(history().HiL()));
+    EditLoL->setText(TempToStr(history().LoL()));
+    setFontColor(LoD, m_settings.LPTColor);
+    setFontColor(MinT, m_settings.LPTColor);
+    setFontColor(HiD, m_settings.HPTColor);
+    setFontColor(MaxT, m_settings.HPTColor);
+    M_AS->setChecked(m_settings.SignalUse);
+    M_AutoRun->setChecked(m_settings.AutoRun);
+    ControlT->setChecked(m_settings.ControlT);
+    AutoScale->setChecked(m_settings.AutoScale);
+    ControlTClick();
+    AutoScaleClick();
+}
+
+void TMain::ControlTClick()
+{
+    const bool on = ControlT->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(EditLoL), static_cast<QWidget *>(EditHiL),
+                       static_cast<QWidget *>(SpinLoL), static_cast<QWidget *>(SpinHiL)})
+        w->setEnabled(on);
+}
+
+void TMain::AutoScaleClick()
+{
+    const bool on = !AutoScale->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(EditLoT), static_cast<QWidget *>(EditHiT),
+                       static_cast<QWidget *>(SpinLoT), static_cast<QWidget *>(SpinHiT)})
+        w->setEnabled(on);
+}
+
+void TMain::probePorts()
+{
+    for (int n = 1; n <= 4; ++n)
+        M_COM[n - 1]->setEnabled(AccessCOM(QStringLiteral("COM%1").arg(n).toStdString()));
+}
+
+Settings TMain::currentSettings() const
+{
+    Settings s = m_settings;
+    s.ControlT = ControlT->isChecked();
+    s.AutoScale = AutoScale->isChecked();
+    s.TempValueColor = m_indicator.FontColor;
+    return s;
+}
+
+void TMain::SetApplicationTitle(const QString &title)
+{
+    m_appTitle = title;
+    // The native title is the task-bar text; windowTitle() keeps the caption
+    // by which a second instance recognises this window.
+    if (QWindow *w = windowHandle())
+        w->setTitle(title);
+}
+
+void TMain::releasePort()
+{
+    SetModCOM(115200, 8, 0, 0, 0, 0);
+    PurgeCOM();
+    CloseCOM();
+    m_openedPort = 0;
+}
+
+void TMain::closeEvent(QCloseEvent *event)
+{
+    if (m_busy > 0) {
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    m_closing = true;
+    if (RunState.load() != rsStopped || sessionThreadAlive()) {
+        StopAlarm();
+        stopAndWait();
+        RunState = rsStopped;
+        m_closeSteps << QStringLiteral("stop");
+    }
+    if (Save.load()) {
+        CloseDataFile();
+        m_closeSteps << QStringLiteral("datafile");
+    }
+    WriteRegistryRecord();
+    m_closeSteps << QStringLiteral("registry");
+    const std::uint8_t port = m_openedPort ? m_openedPort : m_settings.PORT;
+    releasePort();
+    m_closeSteps << QStringLiteral("port");
+    SaveSettings(currentSettings(), port);
+    m_closeSteps << QStringLiteral("settings");
+    event->accept();
+}
+
+void TMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    SetApplicationTitle(m_appTitle.isEmpty() ? IdleTitle : m_appTitle);
+    if (!m_activated) {
+        m_activated = true;
+        // Without a window manager no activation event ever comes: the first
+        // show stands for the first activation.
+        QTimer::singleShot(0, this, &TMain::FormActivate);
+    }
+}
+
+void TMain::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The stand-in for the window's system menu, with its "about" command.
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Свернуть"), this, &QWidget::showMinimized);
+    menu.addAction(QStringLiteral("Закрыть"), this, &QWidget::close);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("О программе..."), this, [this] { wmSysCommand(SysCommandAbout); });
+    BusyScope busy(this);
+    menu.exec(event->globalPos());
+}
+
+void TMain::M_ExitClick() { close(); }
+
+void TMain::ErrorBox(const QString &text)
+{
+    BusyScope busy(this);
+    ShowError(this, text);
+}
+
+bool TMain::QuestionBox(const QString &text)
+{
+    BusyScope busy(this);
+    return AskYesNo(this, text);
+}
+
+void TMain::wmSysCommand(int command)
+{
+    if (command == SysCommandAbout)
+        N4Click();
+}
+
+} // namespace kp33

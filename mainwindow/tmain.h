@@ -1,0 +1,227 @@
+#pragma once
+// The main window: layout, menu, the life of the window from creation to
+// close, and the receiving end of the measurement thread.
+
+#include "mainwindow/settings.h"
+#include "measurement/history.h"
+
+#include <QFrame>
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QSoundEffect;
+
+namespace kp33 {
+
+class MeasurementReceiver;
+class ReadTemp;
+class UpDown;
+
+inline constexpr int SysCommandAbout = 1025;
+
+// A frame that shows a cached image inside it; the image is composed
+// elsewhere and this only copies it, so a repaint never recomputes anything.
+class ImageFrame : public QFrame {
+    Q_OBJECT
+public:
+    ImageFrame(QWidget *parent, QPoint imageAt);
+    void setImage(const QImage &image);
+    const QImage &image() const { return m_image; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPoint m_imageAt;
+    QImage m_image;
+};
+
+// The value indicator: composed off-screen and copied in one piece.
+struct TTemp {
+    std::uint32_t BackColor = 0;
+    std::uint32_t FontColor = 0;
+    std::int32_t FontSize = 0; // points
+    QString Text;
+};
+
+class TMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMain(QWidget *parent = nullptr);
+    ~TMain() override;
+
+    // Window creation: history, settings, port probe, first display, data
+    // file. False when the data file cannot be opened: the message has been
+    // shown, the port released, nothing saved; the program must end with 1.
+    bool FormCreate();
+
+    // The task-bar text; the window caption never changes.
+    void SetApplicationTitle(const QString &title);
+    QString ApplicationTitle() const { return m_appTitle; }
+
+    void UpdateDisplay();
+
+    // The indicator's operations: a colour change draws, a size only stores,
+    // a text always draws.
+    void SetBackColor(std::uint32_t colour);
+    void SetFontColor(std::uint32_t colour);
+    void SetFontSize(std::int32_t points);
+    void SetText(const QString &text);
+    void DrawIndicator();
+    const TTemp &TempIndicator() const { return m_indicator; }
+    int indicatorDraws() const { return m_indicatorDraws; }
+
+    // Commands.
+    void BTN_Start_StopClick();
+    void M_ResetClick();
+    void M_ExitClick();
+    void M_ASClick();
+    void N1Click();
+    void M_PZDClick();
+    void SelectPort(int n);
+    void M_AutoRunClick();
+    void N3Click();
+    void N4Click();
+    void wmSysCommand(int command);
+    void FormActivate();
+
+    // Graph bounds and the permitted band (edit, arrows, Enter, leaving the edit).
+    void ApplyBoundEdit(QLineEdit *edit);
+    void StepBound(QLineEdit *edit, bool up);
+    void ApplyLimitEdit(QLineEdit *edit);
+    void StepLimit(QLineEdit *edit, bool up);
+    // The alarm: evaluated in every display update of a running session.
+    void EvaluateAlarm(long double t, const HistorySnapshot &s);
+    void PlayAlarm();
+    void StopAlarm();
+    void TimerTimer();
+    bool AlarmActive() const;
+    bool SoundPlaying() const;
+    std::uint32_t BlinkColor() const { return m_blinkColor; }
+
+    bool OpenPort(std::uint8_t n);
+    // Message boxes of the window; a close meanwhile waits for the box.
+    void ErrorBox(const QString &text);
+    bool QuestionBox(const QString &text);
+    std::uint8_t OpenedPort() const { return m_openedPort; }
+
+    Settings &settings() { return m_settings; }
+    // The values as they would be saved now (check boxes, indicator colour).
+    Settings currentSettings() const;
+    // What the close handler did, in order; tests read it back.
+    QStringList closeSteps() const { return m_closeSteps; }
+    // The commands that reached their handler, for dialogs still to come.
+    QStringList commandLog() const { return m_commandLog; }
+    bool sessionThreadAlive() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class BusyScope;
+    class BusyScope {
+    public:
+        explicit BusyScope(TMain *w);
+        ~BusyScope();
+        BusyScope(const BusyScope &) = delete;
+        BusyScope &operator=(const BusyScope &) = delete;
+
+    private:
+        TMain *m_w;
+    };
+
+    void buildControls();
+    void buildMenu();
+    void applySettingsToControls();
+    void probePorts();
+    void releasePort();
+    void stopAndWait();
+    void startSession();
+    void stopSession();
+    void runSensorSearch();
+    void setStartStopCaption(bool running);
+    void ControlTClick();
+    void AutoScaleClick();
+    void DrawThermometer(bool active, long double t);
+    void DrawGraph(const HistorySnapshot &s);
+    void connectLimitControls();
+    void applyPairEdit(QLineEdit *edit, bool isHigh, long double &lo, long double &hi);
+    bool stepPair(QLineEdit *edit, bool isHigh, long double &lo, long double &hi, bool up);
+
+    Settings m_settings;
+    MeasurementReceiver *m_receiver = nullptr;
+    QPointer<ReadTemp> m_thread;
+    std::uint8_t m_openedPort = 0;
+    QString m_appTitle;
+    bool m_activated = false;
+    int m_busy = 0;
+    bool m_closePending = false;
+    bool m_closing = false;
+    QStringList m_closeSteps;
+    QStringList m_commandLog;
+
+    // Controls, named as everywhere in this program.
+    ImageFrame *Bevel1 = nullptr;
+    ImageFrame *FrameTemp = nullptr;
+    QFrame *Panel3 = nullptr;
+    QLabel *ThermBG = nullptr;
+    ImageFrame *ThermP = nullptr;
+    QLabel *OutMIN = nullptr;
+    QLabel *OutAVG = nullptr;
+    QLabel *OutMAX = nullptr;
+    QGroupBox *GB1 = nullptr;
+    QGroupBox *GB2 = nullptr;
+    QLabel *LoD = nullptr;
+    QLabel *HiD = nullptr;
+    QLabel *MinT = nullptr;
+    QLabel *MaxT = nullptr;
+    QLineEdit *EditLoT = nullptr;
+    QLineEdit *EditHiT = nullptr;
+    QLineEdit *EditLoL = nullptr;
+    QLineEdit *EditHiL = nullptr;
+    UpDown *SpinLoT = nullptr;
+    UpDown *SpinHiT = nullptr;
+    UpDown *SpinLoL = nullptr;
+    UpDown *SpinHiL = nullptr;
+    QCheckBox *AutoScale = nullptr;
+    QCheckBox *ControlT = nullptr;
+    QPushButton *BTN_Start_Stop = nullptr;
+    QPushButton *BTN_Exit = nullptr;
+    QTimer *Timer = nullptr;
+
+    QAction *M_Start_Stop = nullptr;
+    QAction *M_Reset = nullptr;
+    QAction *M_Exit = nullptr;
+    QAction *M_AS = nullptr;
+    QAction *N1 = nullptr;
+    QAction *M_PZD = nullptr;
+    QMenu *M_Port = nullptr;
+    QAction *M_COM[4] = {};
+    QAction *M_AutoRun = nullptr;
+    QAction *N3 = nullptr;
+    QAction *N4 = nullptr;
+
+    QSoundEffect *m_sound = nullptr;
+    bool m_blinkPhase = false;
+    std::uint32_t m_blinkColor = 0;
+    TTemp m_indicator;
+    int m_indicatorDraws = 0;
+    QImage m_thermometer; // what has been drawn over the scale picture
+};
+
+} // namespace kp33

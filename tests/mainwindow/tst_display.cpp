@@ -1,0 +1,233 @@
+// The measurement display: indicator looks, statistics panels and the
+// thermometer column, checked pixel by pixel.
+
+#include "windowtest.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <cmath>
+
+using namespace kp33;
+using test::child;
+
+namespace {
+
+QImage indicator(TMain &w) { return child<ImageFrame>(&w, "FrameTemp")->image(); }
+QImage thermometer(TMain &w) { return child<ImageFrame>(&w, "ThermP")->image(); }
+QRgb rgb(int r, int g, int b) { return qRgb(r, g, b); }
+QRgb at(const QImage &img, int x, int y) { return img.pixel(x, y) | 0xFF000000u; }
+
+} // namespace
+
+class TestDisplay : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void stoppedLook();
+    void startingLook();
+    void runningLook();
+    void columnColourByBand_data();
+    void columnColourByBand();
+    void columnEnds_data();
+    void columnEnds();
+    void errorLookLeavesPanels();
+    void drawsOnlyOnChange();
+    void graphIsComposed();
+};
+
+void TestDisplay::initTestCase() { ApplyLookAndFeel(*qApp); }
+
+void TestDisplay::stoppedLook()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    const TTemp &t = w.TempIndicator();
+    QCOMPARE(t.Text, QStringLiteral("- - - °C"));
+    QCOMPARE(t.FontSize, 36);
+    QCOMPARE(t.BackColor, w.settings().StopColor);
+    QCOMPARE(t.FontColor, w.settings().TempValueColor);
+    for (const char *p : {"OutMIN", "OutAVG", "OutMAX"})
+        QCOMPARE(child<QLabel>(&w, p)->text(), QStringLiteral("- - - °C  "));
+    QCOMPARE(w.ApplicationTitle(), QStringLiteral("Термометр KP33"));
+    const QImage ind = indicator(w);
+    QCOMPARE(ind.size(), QSize(277, 69));
+    QCOMPARE(at(ind, 0, 0), rgb(255, 206, 231)); // StopColor 0xE7CEFF
+    // Some text pixels in the middle row, in the text colour (black).
+    bool text = false;
+    for (int x = 0; x < ind.width(); ++x)
+        text = text || at(ind, x, 34) == rgb(0, 0, 0);
+    QVERIFY(text);
+    // Passive thermometer: empty tube, grey bulb with its shadow.
+    const QImage th = thermometer(w);
+    QCOMPARE(th.size(), QSize(73, 157));
+    QCOMPARE(at(th, 53, 100), rgb(224, 224, 224));
+    QCOMPARE(at(th, 53, 151), rgb(224, 224, 224));
+    QCOMPARE(at(th, 63, 152), rgb(148, 148, 148));
+    QCOMPARE(qAlpha(th.pixel(20, 20)), 0); // the scale picture shows through
+}
+
+void TestDisplay::startingLook()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    RunState = rsStarting;
+    w.UpdateDisplay();
+    QCOMPARE(w.TempIndicator().Text, QStringLiteral("Начало измерения..."));
+    QCOMPARE(w.TempIndicator().FontSize, 12);
+    QCOMPARE(w.TempIndicator().BackColor, w.settings().NormalColor);
+    QCOMPARE(child<QLabel>(&w, "OutAVG")->text(), QStringLiteral("- - - °C  "));
+    // Running but nothing stored yet (and an error): the indicator keeps its look.
+    RunState = rsRunning;
+    SensorError = true;
+    w.UpdateDisplay();
+    QCOMPARE(w.TempIndicator().Text, QStringLiteral("Начало измерения..."));
+    RunState = rsStopped;
+}
+
+void TestDisplay::runningLook()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    history().StoreAndUpdate(20.0L);
+    history().StoreAndUpdate(30.0L);
+    history().StoreAndUpdate(22.25L);
+    RunState = rsRunning;
+    w.UpdateDisplay();
+    QCOMPARE(w.TempIndicator().Text, QStringLiteral("22.3 °C"));
+    QCOMPARE(w.TempIndicator().FontSize, 36);
+    QCOMPARE(w.TempIndicator().BackColor, w.settings().NormalColor);
+    QCOMPARE(child<QLabel>(&w, "OutMAX")->text(), QStringLiteral("30.0 °C  "));
+    QCOMPARE(child<QLabel>(&w, "OutMIN")->text(), QStringLiteral("20.0 °C  "));
+    QCOMPARE(child<QLabel>(&w, "OutAVG")->text(), QStringLiteral("25.0 °C  ")); // the midpoint
+    // 22.25 °C: 7 + round(102.75 * 47 / 60) = 87.
+    const QImage th = thermometer(w);
+    QCOMPARE(at(th, 53, 100), rgb(0, 255, 0));
+    QCOMPARE(at(th, 53, 88), rgb(0, 255, 0));
+    QCOMPARE(at(th, 53, 80), rgb(224, 224, 224));
+    QCOMPARE(at(th, 53, 151), rgb(0, 255, 0)); // the bulb
+    RunState = rsStopped;
+}
+
+void TestDisplay::columnColourByBand_data()
+{
+    QTest::addColumn<bool>("control");
+    QTest::addColumn<double>("t");
+    QTest::addColumn<QRgb>("colour");
+    QTest::newRow("below, control") << true << 19.9 << rgb(0, 0, 255);
+    QTest::newRow("above, control") << true << 25.1 << rgb(255, 0, 0);
+    QTest::newRow("at low limit") << true << 20.0 << rgb(0, 255, 0);
+    QTest::newRow("at high limit") << true << 25.0 << rgb(0, 255, 0);
+    QTest::newRow("below, no control") << false << 10.0 << rgb(0, 255, 0);
+}
+
+void TestDisplay::columnColourByBand()
+{
+    QFETCH(bool, control);
+    QFETCH(double, t);
+    QFETCH(QRgb, colour);
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n[GENERAL]\nSignalUse=0\nControlT=") + (control ? "1" : "0") +
+                "\n[LEVELS]\nLoL=20\nHiL=25\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    history().StoreAndUpdate(t);
+    RunState = rsRunning;
+    w.UpdateDisplay();
+    QCOMPARE(at(thermometer(w), 53, 140), colour);
+    QCOMPARE(at(thermometer(w), 53, 151), colour);
+    RunState = rsStopped;
+}
+
+void TestDisplay::columnEnds_data()
+{
+    QTest::addColumn<double>("t");
+    QTest::addColumn<int>("top"); // first row of colour
+    QTest::newRow("125 reaches the top") << 125.0 << 7;
+    QTest::newRow("125.5 is clamped") << 125.5 << 7;
+    QTest::newRow("0") << 0.0 << 7 + int(std::nearbyint(125 * 47 / 60.0));
+    QTest::newRow("-55 only the bulb") << -55.0 << 146;
+}
+
+void TestDisplay::columnEnds()
+{
+    QFETCH(double, t);
+    QFETCH(int, top);
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n[GENERAL]\nControlT=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    // A full column first, so the erase stroke has something to remove.
+    history().StoreAndUpdate(125.0L);
+    RunState = rsRunning;
+    w.UpdateDisplay();
+    history().StoreAndUpdate(t);
+    w.UpdateDisplay();
+    const QImage th = thermometer(w);
+    QCOMPARE(at(th, 53, top), rgb(0, 255, 0));
+    if (top > 7)
+        QCOMPARE(at(th, 53, top - 2), rgb(224, 224, 224));
+    RunState = rsStopped;
+}
+
+void TestDisplay::errorLookLeavesPanels()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    history().StoreAndUpdate(21.0L);
+    RunState = rsRunning;
+    w.UpdateDisplay();
+    const QImage column = thermometer(w);
+    SensorError = true;
+    w.UpdateDisplay();
+    QCOMPARE(w.TempIndicator().Text, QStringLiteral("Ошибка датчика!"));
+    QCOMPARE(w.TempIndicator().FontSize, 12);
+    QCOMPARE(w.TempIndicator().BackColor, w.settings().ErrorColor);
+    QCOMPARE(child<QLabel>(&w, "OutMAX")->text(), QStringLiteral("21.0 °C  "));
+    QCOMPARE(thermometer(w), column);
+    SensorError = false;
+    RunState = rsStopped;
+}
+
+void TestDisplay::drawsOnlyOnChange()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    const int before = w.indicatorDraws();
+    w.SetFontSize(20);
+    QCOMPARE(w.indicatorDraws(), before);
+    w.SetBackColor(w.TempIndicator().BackColor);
+    QCOMPARE(w.indicatorDraws(), before);
+    w.SetBackColor(0x123456);
+    QCOMPARE(w.indicatorDraws(), before + 1);
+    w.SetText(w.TempIndicator().Text);
+    QCOMPARE(w.indicatorDraws(), before + 2);
+    w.UpdateDisplay(); // stopped: the background changes back and the text is set
+    QCOMPARE(w.indicatorDraws(), before + 4);
+}
+
+void TestDisplay::graphIsComposed()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    const QImage g = child<ImageFrame>(&w, "Bevel1")->image();
+    QCOMPARE(g.size(), QSize(600, 218));
+    QCOMPARE(at(g, 100, 100), rgb(0, 0, 0)); // the plot area
+    // The window shows it at (17, 7): the frame's own (9, 7).
+    const QImage shot = w.centralWidget()->grab().toImage();
+    QCOMPARE(at(shot, 17 + 100, 7 + 100), rgb(0, 0, 0));
+}
+
+QTEST_MAIN(TestDisplay)
+#include "tst_display.moc"

@@ -1,0 +1,379 @@
+// The main window: layout, menu, the settings on the controls, the life of
+// the window from creation to close, the single instance.
+
+#include "mainwindow/signalclose.h"
+#include "mainwindow/singleinstance.h"
+#include "windowtest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <csignal>
+
+using namespace kp33;
+using test::child;
+
+class TestTMain : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void layout_data();
+    void layout();
+    void windowIsFixed();
+    void menu_data();
+    void menu();
+    void tabOrder();
+    void settingsOnControlsAndBack();
+    void freshFolderShowsDefaults();
+    void closeOrder();
+    void closeWhileMeasuringWaitsThenSaves();
+    void closeDuringModalIsDeferred();
+    void sigtermClosesInOrder();
+    void dataFileFailureAtStartSavesNothing();
+    void receiverSide();
+    void secondInstanceBringsFirstForward();
+};
+
+void TestTMain::initTestCase() { ApplyLookAndFeel(*qApp); }
+
+void TestTMain::layout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("hint");
+    const QString cur = "Текущее значение температуры";
+    QTest::newRow("Bevel1") << "Bevel1" << QRect(8, 0, 617, 233) << "" << "";
+    QTest::newRow("FrameTemp") << "FrameTemp" << QRect(112, 248, 281, 73) << "" << cur;
+    QTest::newRow("Panel3") << "Panel3" << QRect(8, 248, 89, 177) << "" << cur;
+    QTest::newRow("OutMIN") << "OutMIN" << QRect(112, 328, 89, 25) << "- - - °C  " << "Минимальное значение температуры";
+    QTest::newRow("OutAVG") << "OutAVG" << QRect(208, 328, 89, 25) << "- - - °C  " << "Среднее значение температуры";
+    QTest::newRow("OutMAX") << "OutMAX" << QRect(304, 328, 89, 25) << "- - - °C  " << "Максимальное значение температуры";
+    QTest::newRow("Label5") << "Label5" << QRect(8, 6, 24, 13) << "Мин." << "";
+    QTest::newRow("Label4") << "Label4" << QRect(8, 6, 16, 13) << "Ср." << "";
+    QTest::newRow("Label3") << "Label3" << QRect(8, 6, 30, 13) << "Макс." << "";
+    QTest::newRow("GB2") << "GB2" << QRect(112, 360, 281, 65) << "Допустимая температура, °C" << "";
+    QTest::newRow("GB1") << "GB1" << QRect(408, 243, 217, 110) << "Границы графика, °C" << "";
+    QTest::newRow("BTN_Start_Stop") << "BTN_Start_Stop" << QRect(432, 384, 75, 25) << "&Пуск" << "";
+    QTest::newRow("BTN_Exit") << "BTN_Exit" << QRect(528, 384, 75, 25) << "&Выход" << "";
+    QTest::newRow("ThermBG") << "ThermBG" << QRect(18, 10, 53, 156) << "" << "";
+    QTest::newRow("ThermP") << "ThermP" << QRect(8, 10, 73, 157) << "" << "";
+    QTest::newRow("LoD") << "LoD" << QRect(28, 18, 38, 13) << "нижняя" << "";
+    QTest::newRow("HiD") << "HiD" << QRect(148, 18, 41, 13) << "верхняя" << "";
+    QTest::newRow("EditLoT") << "EditLoT" << QRect(28, 38, 41, 21) << "-55.0" << "";
+    QTest::newRow("SpinLoT") << "SpinLoT" << QRect(69, 38, 16, 21) << "" << "";
+    QTest::newRow("EditHiT") << "EditHiT" << QRect(148, 38, 41, 21) << "125.0" << "";
+    QTest::newRow("SpinHiT") << "SpinHiT" << QRect(189, 38, 16, 21) << "" << "";
+    QTest::newRow("AutoScale") << "AutoScale" << QRect(48, 80, 137, 17) << "Автомасштабирование" << "";
+    QTest::newRow("MinT") << "MinT" << QRect(16, 16, 47, 13) << "не менее" << "";
+    QTest::newRow("MaxT") << "MaxT" << QRect(88, 16, 45, 13) << "не более" << "";
+    QTest::newRow("EditLoL") << "EditLoL" << QRect(16, 36, 41, 21) << "-55.0" << "";
+    QTest::newRow("SpinLoL") << "SpinLoL" << QRect(57, 36, 16, 21) << "" << "";
+    QTest::newRow("EditHiL") << "EditHiL" << QRect(88, 36, 41, 21) << "125.0" << "";
+    QTest::newRow("SpinHiL") << "SpinHiL" << QRect(129, 36, 16, 21) << "" << "";
+    QTest::newRow("ControlT") << "ControlT" << QRect(160, 38, 105, 17) << "Контролировать" << "";
+}
+
+void TestTMain::layout()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(QString, hint);
+    test::WindowFixture fx;
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QWidget *c = w.findChild<QWidget *>(name);
+    QVERIFY2(c, qPrintable(name));
+    QCOMPARE(c->geometry(), geometry);
+    QCOMPARE(c->toolTip(), hint);
+    QString shown;
+    if (auto *l = qobject_cast<QLabel *>(c))
+        shown = l->text();
+    else if (auto *b = qobject_cast<QAbstractButton *>(c))
+        shown = b->text();
+    else if (auto *g = qobject_cast<QGroupBox *>(c))
+        shown = g->title();
+    else if (auto *e = qobject_cast<QLineEdit *>(c)) {
+        shown = e->text();
+        QCOMPARE(e->maxLength(), 5);
+    }
+    QCOMPARE(shown, text);
+}
+
+void TestTMain::windowIsFixed()
+{
+    test::WindowFixture fx;
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QCOMPARE(w.centralWidget()->size(), QSize(632, 434));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Виртуальный термометр KP33"));
+    QCOMPARE(w.ApplicationTitle(), QStringLiteral("Термометр KP33"));
+    QCOMPARE(w.font().family(), QStringLiteral("Liberation Sans"));
+    QCOMPARE(w.font().pixelSize(), 11);
+    QVERIFY(!w.windowIcon().isNull());
+    QCOMPARE(w.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+}
+
+void TestTMain::menu_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QKeySequence>("shortcut");
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("M_Start_Stop") << "M_Start_Stop" << "&Пуск" << QKeySequence(Qt::Key_F9) << "M_Action";
+    QTest::newRow("M_Reset") << "M_Reset" << "&Сброс" << QKeySequence(Qt::Key_F8) << "M_Action";
+    QTest::newRow("M_Exit") << "M_Exit" << "&Выход" << QKeySequence(Qt::ALT | Qt::Key_X) << "M_Action";
+    QTest::newRow("M_AS") << "M_AS" << "&Аварийная сигнализация" << QKeySequence(Qt::Key_F5) << "M_Options";
+    QTest::newRow("N1") << "N1" << "&Датчик..." << QKeySequence(Qt::Key_F4) << "M_Options";
+    QTest::newRow("M_PZD") << "M_PZD" << "&Запись данных..." << QKeySequence() << "M_Options";
+    QTest::newRow("M_AutoRun") << "M_AutoRun" << "А&втозапуск процесса измерения" << QKeySequence() << "M_Options";
+    QTest::newRow("N3") << "N3" << "&Справка..." << QKeySequence(Qt::Key_F1) << "N2";
+    QTest::newRow("N4") << "N4" << "&О программе..." << QKeySequence() << "N2";
+    for (int n = 1; n <= 4; ++n)
+        QTest::newRow(qPrintable(QString("M_COM%1").arg(n))) << QString("M_COM%1").arg(n) << QString("COM&%1").arg(n)
+                                                             << QKeySequence() << "M_Port";
+}
+
+void TestTMain::menu()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QKeySequence, shortcut);
+    QFETCH(QString, menu);
+    test::WindowFixture fx;
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QAction *a = w.findChild<QAction *>(name);
+    QVERIFY2(a, qPrintable(name));
+    QCOMPARE(a->text(), text);
+    QCOMPARE(a->shortcut(), shortcut);
+    QMenu *m = w.findChild<QMenu *>(menu);
+    QVERIFY(m);
+    QVERIFY(m->actions().contains(a));
+
+    // The top-level menus in order, with their captions.
+    const QList<QAction *> top = w.menuBar()->actions();
+    QCOMPARE(top.size(), 3);
+    QCOMPARE(top[0]->text(), QStringLiteral("&Действие"));
+    QCOMPARE(top[1]->text(), QStringLiteral("&Настройки"));
+    QCOMPARE(top[2]->text(), QStringLiteral("&Помощь"));
+    const QList<QAction *> options = w.findChild<QMenu *>("M_Options")->actions();
+    QStringList order;
+    for (QAction *o : options)
+        order << (o->objectName().isEmpty() ? o->text() : o->objectName());
+    QCOMPARE(order, (QStringList{"M_AS", "N1", "M_PZD", "&Порт", "N5", "M_AutoRun"}));
+}
+
+void TestTMain::tabOrder()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[GENERAL]\nAutoScale=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QStringList chain;
+    QWidget *start = child<QWidget>(&w, "BTN_Start_Stop");
+    QWidget *c = start;
+    do {
+        if (c->focusPolicy() & Qt::TabFocus)
+            chain << c->objectName();
+        c = c->nextInFocusChain();
+    } while (c && c != start && chain.size() < 20);
+    QCOMPARE(chain, (QStringList{"BTN_Start_Stop", "BTN_Exit", "EditLoT", "EditHiT", "AutoScale", "EditLoL",
+                                 "EditHiL", "ControlT"}));
+}
+
+void TestTMain::settingsOnControlsAndBack()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[GENERAL]\nSignalUse=0\nControlT=0\nAutoScale=0\nAutoRun=1\nPORT=3\n"
+                "[COLORS]\nLPTColor=$00FF00\nHPTColor=0x0000FF\nTempValueColor=255\n"
+                "[LIMITS]\nLoT=10\nHiT=30.25\n[LEVELS]\nLoL=20\nHiL=25\n[DATA]\nSave=0\n");
+    {
+        TMain w;
+        QVERIFY(w.FormCreate());
+        QCOMPARE(child<QLineEdit>(&w, "EditLoT")->text(), QStringLiteral("10.0"));
+        QCOMPARE(child<QLineEdit>(&w, "EditHiT")->text(), QStringLiteral("30.3"));
+        QCOMPARE(child<QLineEdit>(&w, "EditLoL")->text(), QStringLiteral("20.0"));
+        QCOMPARE(child<QLineEdit>(&w, "EditHiL")->text(), QStringLiteral("25.0"));
+        // ControlT off: the band is not editable; AutoScale off: the bounds are.
+        QVERIFY(!child<QCheckBox>(&w, "ControlT")->isChecked());
+        QVERIFY(!child<QWidget>(&w, "EditLoL")->isEnabled());
+        QVERIFY(!child<QWidget>(&w, "SpinHiL")->isEnabled());
+        QVERIFY(child<QWidget>(&w, "EditLoT")->isEnabled());
+        QVERIFY(child<QWidget>(&w, "SpinHiT")->isEnabled());
+        QVERIFY(!child<QAction>(&w, "M_AS")->isChecked());
+        QVERIFY(child<QAction>(&w, "M_AutoRun")->isChecked());
+        QCOMPARE(child<QLabel>(&w, "LoD")->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+        QCOMPARE(child<QLabel>(&w, "MinT")->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+        QCOMPARE(child<QLabel>(&w, "HiD")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(child<QLabel>(&w, "MaxT")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(w.TempIndicator().FontColor, 255u);
+
+        // The user changes the check boxes; the close saves what the controls hold.
+        child<QCheckBox>(&w, "ControlT")->click();
+        QVERIFY(child<QWidget>(&w, "EditLoL")->isEnabled());
+        child<QCheckBox>(&w, "AutoScale")->click();
+        QVERIFY(!child<QWidget>(&w, "EditLoT")->isEnabled());
+        w.M_AutoRunClick();
+        w.close();
+    }
+    const QString ini = QString::fromUtf8(fx.ini());
+    QVERIFY(ini.contains("ControlT=1"));
+    QVERIFY(ini.contains("AutoScale=1"));
+    QVERIFY(ini.contains("AutoRun=0"));
+    QVERIFY(ini.contains("SignalUse=0"));
+    QVERIFY(ini.contains("PORT=3")); // no port open: the configured one
+    QVERIFY(ini.contains("LPTColor=65280"));
+    QVERIFY(ini.contains("HiT=30.25")); // loaded values are kept as read
+}
+
+void TestTMain::freshFolderShowsDefaults()
+{
+    test::WindowFixture fx;
+    {
+        TMain w;
+        QVERIFY(w.FormCreate());
+        QVERIFY(child<QCheckBox>(&w, "ControlT")->isChecked());
+        QVERIFY(child<QCheckBox>(&w, "AutoScale")->isChecked());
+        QVERIFY(child<QAction>(&w, "M_AS")->isChecked());
+        QVERIFY(!child<QAction>(&w, "M_AutoRun")->isChecked());
+        QVERIFY(!child<QWidget>(&w, "EditLoT")->isEnabled());
+        QVERIFY(child<QWidget>(&w, "EditLoL")->isEnabled());
+        // Recording is on by default: today's file is opened at creation.
+        QVERIFY(QFile::exists(fx.folder->path() + "DATA/07-12-2026.csv"));
+        QCOMPARE(w.TempIndicator().Text, QStringLiteral("- - - °C"));
+        w.close();
+    }
+    QCOMPARE(fx.ini().count('='), 22);
+}
+
+void TestTMain::closeOrder()
+{
+    test::WindowFixture fx;
+    test::SensorSim sim;
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(w.OpenPort(1));
+    QVERIFY(PortAlive());
+    w.close();
+    QCOMPARE(w.closeSteps(), (QStringList{"datafile", "registry", "port", "settings"}));
+    QVERIFY(!PortAlive());
+    QVERIFY(fx.ini().contains("PORT=1\n"));
+    QVERIFY(!DataFileOpen());
+    const QString record = qEnvironmentVariable("XDG_CONFIG_HOME") + "/KP33/Information.conf";
+    QVERIFY(QFile::exists(record));
+}
+
+void TestTMain::closeWhileMeasuringWaitsThenSaves()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.BTN_Start_StopClick(); // no sensor: the question, answered Yes: demonstration
+    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    QVERIFY(test::waitCycles(w, 3));
+    w.close();
+    QCOMPARE(w.closeSteps(), (QStringList{"stop", "registry", "port", "settings"}));
+    QCOMPARE(RunState.load(), rsStopped);
+    QVERIFY(!w.sessionThreadAlive());
+    QVERIFY(fx.ini().contains("[GENERAL]"));
+}
+
+void TestTMain::closeDuringModalIsDeferred()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    bool closedInside = true;
+    // A close that arrives while a message box is up waits for the box.
+    SetMessageAnswerer([&](const MessageRequest &) {
+        w.close();
+        closedInside = w.closeSteps().isEmpty() == false;
+        return false; // "No" to the demonstration
+    });
+    w.BTN_Start_StopClick();
+    QVERIFY(!closedInside);
+    QVERIFY(QTest::qWaitFor([&] { return !w.closeSteps().isEmpty(); }, 5000));
+    QCOMPARE(w.closeSteps().last(), QStringLiteral("settings"));
+}
+
+void TestTMain::sigtermClosesInOrder()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.show();
+    SignalClose closer(&w);
+    ::raise(SIGTERM);
+    QVERIFY(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+    QCOMPARE(w.closeSteps().last(), QStringLiteral("settings"));
+    QVERIFY(fx.ini().contains("SignalUse=1"));
+}
+
+void TestTMain::dataFileFailureAtStartSavesNothing()
+{
+    test::WindowFixture fx;
+    QFile blocker(fx.folder->path() + "DATA");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    {
+        TMain w;
+        QVERIFY(!w.FormCreate());
+        QVERIFY(w.closeSteps().isEmpty());
+    }
+    QCOMPARE(fx.messageTexts(), (QStringList{DirFailedMessage(), NoAccessMessage(fx.folder->path() + "DATA/07-12-2026.csv")}));
+    for (const auto &m : fx.messages)
+        QCOMPARE(m.caption, QStringLiteral("Ошибка"));
+    QVERIFY(!QFile::exists(fx.folder->path() + "KP33.ini"));
+    QCOMPARE(BoxText("a\r\rb\r\nc"), QStringLiteral("a\n\nb\nc"));
+}
+
+void TestTMain::receiverSide()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.SetApplicationTitle("t = 21.5 °C");
+    QCOMPARE(w.windowHandle()->title(), QStringLiteral("t = 21.5 °C"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Виртуальный термометр KP33")); // the caption stays
+    w.close();
+}
+
+void TestTMain::secondInstanceBringsFirstForward()
+{
+    const QString program = qEnvironmentVariable("KP33_PROGRAM");
+    if (program.isEmpty())
+        QSKIP("KP33_PROGRAM not set");
+    SingleInstance first;
+    QVERIFY(first.acquire());
+    QSignalSpy forward(&first, &SingleInstance::activationRequested);
+    QProcess second;
+    second.start(program, {});
+    QVERIFY(second.waitForStarted());
+    // The second start asks the first to come forward and ends with 0; it
+    // never shows a window or touches its folder.
+    QVERIFY(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(forward.count() >= 1 || forward.wait(2000));
+    QVERIFY(!QFile::exists(QFileInfo(program).dir().filePath("KP33.ini")));
+}
+
+QTEST_MAIN(TestTMain)
+#include "tst_tmain.moc"

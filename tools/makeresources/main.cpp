@@ -1,0 +1,501 @@
+// kp33-makeresources OUTDIR
+//
+// Draws the program's pictures and its alarm sound from code and writes them to
+// OUTDIR: kp33.png, thermbg.png, chip.png, flag.png and warning.wav. Every run
+// writes the same bytes: shapes are set pixel by pixel with integer arithmetic,
+// text uses the built-in pixel font below rather than an installed one, and
+// the sound is made from a fixed sine table.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Pixel font: 5 rows high, glyphs 3 columns wide (the point is 1), one blank
+// column between glyphs. Each row is a bit mask, the leftmost column in bit 2.
+
+struct Glyph {
+    char ch;
+    int width;
+    std::array<std::uint8_t, 5> rows;
+};
+
+constexpr std::array<Glyph, 14> Font{{
+    {'0', 3, {0b111, 0b101, 0b101, 0b101, 0b111}},
+    {'1', 3, {0b010, 0b110, 0b010, 0b010, 0b111}},
+    {'2', 3, {0b111, 0b001, 0b111, 0b100, 0b111}},
+    {'3', 3, {0b111, 0b001, 0b111, 0b001, 0b111}},
+    {'4', 3, {0b101, 0b101, 0b111, 0b001, 0b001}},
+    {'5', 3, {0b111, 0b100, 0b111, 0b001, 0b111}},
+    {'6', 3, {0b111, 0b100, 0b111, 0b101, 0b111}},
+    {'7', 3, {0b111, 0b001, 0b001, 0b001, 0b001}},
+    {'8', 3, {0b111, 0b101, 0b111, 0b101, 0b111}},
+    {'9', 3, {0b111, 0b101, 0b111, 0b001, 0b111}},
+    {'-', 3, {0b000, 0b000, 0b111, 0b000, 0b000}},
+    {'.', 1, {0b0, 0b0, 0b0, 0b0, 0b1}},
+    {'K', 3, {0b101, 0b101, 0b110, 0b101, 0b101}},
+    {'P', 3, {0b110, 0b101, 0b110, 0b100, 0b100}},
+}};
+constexpr int FontHeight = 5;
+
+const Glyph &glyph(char ch)
+{
+    for (const Glyph &g : Font)
+        if (g.ch == ch)
+            return g;
+    // Only this file calls the font, with fixed strings.
+    std::fprintf(stderr, "kp33-makeresources: no glyph for '%c'\n", ch);
+    std::abort();
+}
+
+int textWidth(std::string_view text, int scale = 1)
+{
+    int w = 0;
+    for (char ch : text)
+        w += (glyph(ch).width + 1) * scale;
+    return text.empty() ? 0 : w - scale;
+}
+
+// Top-left corner at (x, y); each font pixel becomes a scale × scale square.
+void drawText(QImage &image, int x, int y, std::string_view text, QRgb colour, int scale = 1)
+{
+    for (char ch : text) {
+        const Glyph &g = glyph(ch);
+        for (int row = 0; row < FontHeight; ++row)
+            for (int col = 0; col < g.width; ++col)
+                if (g.rows[row] & (1u << (g.width - 1 - col)))
+                    for (int dy = 0; dy < scale; ++dy)
+                        for (int dx = 0; dx < scale; ++dx)
+                            image.setPixel(x + col * scale + dx, y + row * scale + dy, colour);
+        x += (g.width + 1) * scale;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Shapes. Coordinates are doubled so that pixel centres (2x+1) and the edges
+// between pixels (2x) are both whole numbers and all sums are exact.
+
+// Pixel (x, y) lies in the disc of the given doubled centre and doubled radius.
+bool inDisc(int x, int y, int cx2, int cy2, int r2)
+{
+    const int dx = 2 * x + 1 - cx2;
+    const int dy = 2 * y + 1 - cy2;
+    return dx * dx + dy * dy <= r2 * r2;
+}
+
+// On the outline of any shape: inside, with a side neighbour outside.
+template <typename Inside>
+bool onEdge(int x, int y, Inside inside)
+{
+    return inside(x, y) && (!inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1));
+}
+
+// A rectangle x0..x1, y0..y1 (inclusive) with its corners rounded off to radius r.
+struct RoundedRect {
+    int x0, y0, x1, y1, r;
+
+    // Doubled offset of pixel (x, y) from the inner rectangle joining the
+    // corner circles' centres; (0, 0) inside it.
+    void offset(int x, int y, int &dx, int &dy) const
+    {
+        dx = 2 * x + 1 - std::clamp(2 * x + 1, 2 * (x0 + r), 2 * (x1 + 1 - r));
+        dy = 2 * y + 1 - std::clamp(2 * y + 1, 2 * (y0 + r), 2 * (y1 + 1 - r));
+    }
+    bool contains(int x, int y) const
+    {
+        if (x < x0 || x > x1 || y < y0 || y > y1)
+            return false;
+        int dx, dy;
+        offset(x, y, dx, dy);
+        return dx * dx + dy * dy <= 4 * r * r;
+    }
+    bool onEdge(int x, int y) const
+    {
+        return ::onEdge(x, y, [this](int px, int py) { return contains(px, py); });
+    }
+    // Light falls from the top left: the outline is in shadow where it faces
+    // right or down, the corners split on the diagonal (shadow on the line
+    // itself, as on a raised button).
+    bool inShadow(int x, int y) const
+    {
+        int dx, dy;
+        offset(x, y, dx, dy);
+        return dx + dy >= 0 && (dx != 0 || dy != 0);
+    }
+};
+
+// A fresh picture with a fixed resolution: left alone, Qt would take the
+// screen's, and the PNG would differ between a desktop and a headless run.
+QImage newImage(int w, int h, QImage::Format format)
+{
+    QImage image(w, h, format);
+    image.setDotsPerMeterX(3780); // 96 dpi
+    image.setDotsPerMeterY(3780);
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+// kp33.png: the window icon, a thermometer in flat colours from the classic
+// 16-colour set, stored as a palette image with a transparent index.
+
+QImage makeIcon()
+{
+    enum : int { Clear, Black, Gray, Silver, White, Maroon, Red };
+    QImage image = newImage(32, 32, QImage::Format_Indexed8);
+    image.setColorTable({qRgba(0, 0, 0, 0), qRgb(0, 0, 0), qRgb(128, 128, 128), qRgb(192, 192, 192),
+                         qRgb(255, 255, 255), qRgb(128, 0, 0), qRgb(255, 0, 0)});
+    image.fill(Clear);
+
+    // Tube: columns 13..19, rounded top at row 1; bulb: a disc centred on pixel (16, 26).
+    const RoundedRect tube{13, 1, 19, 24, 3};
+    const auto inTube = [&](int x, int y) { return tube.contains(x, y); };
+    const auto inBulb = [](int x, int y) { return inDisc(x, y, 33, 53, 11); };
+    const auto inside = [&](int x, int y) { return inTube(x, y) || inBulb(x, y); };
+    constexpr int ColumnTop = 9;
+
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            if (!inside(x, y))
+                continue;
+            int c;
+            if (onEdge(x, y, inside)) {
+                c = Black;
+            } else if (inBulb(x, y)) {
+                const int dx = x - 16, dy = y - 26;
+                // A glint on the upper left, a shaded rim on the lower right.
+                if ((dx == -2 && dy == -2) || (dx == -3 && dy == -1) || (dx == -1 && dy == -3))
+                    c = White;
+                else if (dx + dy >= 4 || (dx * dx + dy * dy >= 19 && dx + dy >= 1))
+                    c = Maroon;
+                else
+                    c = Red;
+            } else if (x == 14) {
+                c = White; // the glass catches the light on its left
+            } else if (y >= ColumnTop && x >= 15 && x <= 17) {
+                c = x == 17 ? Maroon : Red;
+            } else {
+                c = Silver;
+            }
+            image.setPixel(x, y, c);
+        }
+
+    // Scale marks to the right of the tube, longer every other one.
+    for (int i = 0; i < 4; ++i) {
+        const int y = 5 + 4 * i;
+        const int len = i % 2 == 0 ? 3 : 2;
+        for (int x = 21; x < 21 + len; ++x)
+            image.setPixel(x, y, i % 2 == 0 ? Black : Gray);
+    }
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+// thermbg.png: the scale behind the thermometer column. Silver is the colour
+// the program makes transparent, so it fills everything not drawn.
+
+constexpr QRgb SilverKey = 0xFFC0C0C0;
+
+// The row the program's column top reaches at t degrees (row 7 at 125, 47/60 px
+// per degree, rounded to nearest, ties to even); the minor ticks sit there.
+int minorTickRow(int t)
+{
+    const int num = (125 - t) * 47;
+    int q = num / 60;
+    const int r = num % 60;
+    if (r > 30 || (r == 30 && q % 2 != 0))
+        ++q;
+    return 7 + q;
+}
+
+QImage makeScale()
+{
+    QImage image = newImage(53, 156, QImage::Format_RGB32);
+    image.fill(SilverKey);
+    const QRgb ink = qRgb(0, 0, 0);
+
+    struct Label {
+        const char *text;
+        int row;
+    };
+    constexpr std::array<Label, 8> Labels{{{"125.0", 6},
+                                           {"100.0", 26},
+                                           {"75.0", 45},
+                                           {"50.0", 65},
+                                           {"25.0", 84},
+                                           {"0.0", 104},
+                                           {"-25.0", 124},
+                                           {"-55.0", 147}}};
+    constexpr int LabelRight = 25;
+    for (const Label &l : Labels)
+        drawText(image, LabelRight + 1 - textWidth(l.text), l.row - FontHeight / 2, l.text, ink);
+
+    // Major ticks every 25 degrees, plus -50 (no room for its label) and -55.
+    constexpr std::array<int, 9> MajorRows{6, 26, 45, 65, 84, 104, 124, 143, 147};
+    for (int row : MajorRows)
+        for (int x = 28; x <= 32; ++x)
+            image.setPixel(x, row, ink);
+    for (int t = 120; t >= -45; t -= 5) {
+        if (t % 25 == 0)
+            continue;
+        const int row = minorTickRow(t);
+        if (std::find(MajorRows.begin(), MajorRows.end(), row) != MajorRows.end())
+            continue;
+        for (int x = 30; x <= 32; ++x)
+            image.setPixel(x, row, ink);
+    }
+
+    // The glass tube the program draws its column into (column 43, 3 px wide).
+    const RoundedRect tube{36, 1, 50, 146, 6};
+    for (int y = 1; y <= 146; ++y)
+        for (int x = 36; x <= 50; ++x) {
+            if (!tube.contains(x, y))
+                continue;
+            QRgb c = qRgb(224, 224, 224);
+            if (tube.onEdge(x, y))
+                c = tube.inShadow(x, y) ? qRgb(148, 148, 148) : qRgb(240, 240, 240);
+            image.setPixel(x, y, c);
+        }
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+// chip.png: a sensor chip in a dual in-line package, seen from above.
+
+QImage makeChip()
+{
+    QImage image = newImage(142, 84, QImage::Format_RGB32);
+    image.fill(qRgb(240, 240, 240));
+
+    constexpr int BodyX0 = 8, BodyX1 = 133, BodyY0 = 22, BodyY1 = 61;
+    constexpr int Pins = 8, PinPitch = 15, PinW = 7, PinX0 = 15;
+    constexpr int PinLen = 14, ShoulderLen = 5, LegInset = 2;
+
+    // A shadow to the lower right of the body, under the pins.
+    for (int y = BodyY0 + 2; y <= BodyY1 + 2; ++y)
+        for (int x = BodyX0 + 2; x <= BodyX1 + 2; ++x)
+            if (x > BodyX1 || y > BodyY1)
+                image.setPixel(x, y, qRgb(176, 176, 176));
+
+    // Pins on both long sides; a broad shoulder by the body, a narrow leg
+    // further out. Lit from the left like everything else here.
+    const auto drawPin = [&](int px, bool top) {
+        for (int i = 0; i < PinLen; ++i) {
+            const int y = top ? BodyY0 - 1 - i : BodyY1 + 1 + i;
+            const int inset = i < ShoulderLen ? 0 : LegInset;
+            const int x0 = px + inset, x1 = px + PinW - 1 - inset;
+            for (int x = x0; x <= x1; ++x) {
+                QRgb c = qRgb(168, 168, 168);
+                if (x == x0)
+                    c = qRgb(212, 212, 212);
+                else if (x == x1 || i == PinLen - 1)
+                    c = qRgb(96, 96, 96);
+                image.setPixel(x, y, c);
+            }
+        }
+    };
+    for (int p = 0; p < Pins; ++p) {
+        drawPin(PinX0 + p * PinPitch, true);
+        drawPin(PinX0 + p * PinPitch, false);
+    }
+
+    // Body with bevelled edges.
+    const RoundedRect body{BodyX0, BodyY0, BodyX1, BodyY1, 2};
+    for (int y = BodyY0; y <= BodyY1; ++y)
+        for (int x = BodyX0; x <= BodyX1; ++x) {
+            if (!body.contains(x, y))
+                continue;
+            QRgb c = qRgb(52, 52, 52);
+            if (body.onEdge(x, y))
+                c = body.inShadow(x, y) ? qRgb(20, 20, 20) : qRgb(96, 96, 96);
+            image.setPixel(x, y, c);
+        }
+
+    // The notch: a half-round recess in the middle of the left end, its far
+    // rim catching the light.
+    const int midY2 = BodyY0 + BodyY1 + 1; // doubled centre line of the body
+    for (int y = BodyY0; y <= BodyY1; ++y)
+        for (int x = BodyX0; x <= BodyX0 + 7; ++x) {
+            if (!inDisc(x, y, 2 * BodyX0, midY2, 14))
+                continue;
+            const bool rim = !inDisc(x, y, 2 * BodyX0, midY2, 12);
+            const bool lowerRight = 2 * y + 1 > midY2 || x >= BodyX0 + 6;
+            QRgb c = qRgb(30, 30, 30);
+            if (rim)
+                c = lowerRight ? qRgb(88, 88, 88) : qRgb(16, 16, 16);
+            image.setPixel(x, y, c);
+        }
+
+    // The pin 1 dot, a shallow dimple by the lower left corner.
+    for (int y = BodyY1 - 10; y <= BodyY1 - 3; ++y)
+        for (int x = BodyX0 + 5; x <= BodyX0 + 12; ++x)
+            if (inDisc(x, y, 2 * (BodyX0 + 9), 2 * (BodyY1 - 6), 7))
+                image.setPixel(x, y, inDisc(x, y, 2 * (BodyX0 + 9) - 1, 2 * (BodyY1 - 6) - 1, 6) ? qRgb(36, 36, 36)
+                                                                                               : qRgb(80, 80, 80));
+
+    // Marking, printed in light grey.
+    constexpr int MarkScale = 3;
+    const int markW = textWidth("KP33", MarkScale);
+    drawText(image, (BodyX0 + BodyX1 + 1 - markW + 1) / 2, (BodyY0 + BodyY1 + 1 - FontHeight * MarkScale) / 2, "KP33",
+             qRgb(200, 200, 200), MarkScale);
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+// flag.png: white, blue and red stripes of 16 px under a 1 px dark frame.
+
+QImage makeFlag()
+{
+    QImage image = newImage(70, 48, QImage::Format_RGB32);
+    const std::array<QRgb, 3> stripes{qRgb(255, 255, 255), qRgb(0, 57, 166), qRgb(213, 43, 30)};
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 70; ++x) {
+            const bool frame = x == 0 || y == 0 || x == 69 || y == 47;
+            image.setPixel(x, y, frame ? qRgb(48, 48, 48) : stripes[y / 16]);
+        }
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+// warning.wav: two alternating tones, 8-bit unsigned mono PCM.
+
+constexpr int SampleRate = 11025;
+constexpr int Blocks = 22;
+constexpr int BlockLen = 2621; // ~0.24 s; 22 blocks fill the 57 662 data bytes exactly
+constexpr int FadeLen = 55;    // 5 ms each end, so block edges do not click
+constexpr int Amplitude = 102; // 80 % of full scale
+constexpr std::array<int, 2> Tones{880, 660};
+
+// sin(j·π/128)·16384 for j = 0..64, the first quarter of a 256-step wave.
+constexpr std::array<int, 65> QuarterSine{
+    0,     402,   804,   1205,  1606,  2006,  2404,  2801,  3196,  3590,  3981,  4370,  4756,
+    5139,  5520,  5897,  6270,  6639,  7005,  7366,  7723,  8076,  8423,  8765,  9102,  9434,
+    9760,  10080, 10394, 10702, 11003, 11297, 11585, 11866, 12140, 12406, 12665, 12916, 13160,
+    13395, 13623, 13842, 14053, 14256, 14449, 14635, 14811, 14978, 15137, 15286, 15426, 15557,
+    15679, 15791, 15893, 15986, 16069, 16143, 16207, 16261, 16305, 16340, 16364, 16379, 16384};
+
+int sineStep(int i)
+{
+    i &= 255;
+    const int j = i & 63;
+    switch (i >> 6) {
+    case 0: return QuarterSine[j];
+    case 1: return QuarterSine[64 - j];
+    case 2: return -QuarterSine[j];
+    default: return -QuarterSine[64 - j];
+    }
+}
+
+// Sine of a 32-bit phase (a full turn is 2^32), in units of 1/16384,
+// interpolated between the 256 table steps.
+int sine(std::uint32_t phase)
+{
+    const int i = static_cast<int>(phase >> 24);
+    const int frac = static_cast<int>((phase >> 8) & 0xFFFF);
+    const int a = sineStep(i), b = sineStep(i + 1);
+    return a + static_cast<int>((static_cast<std::int64_t>(b - a) * frac) >> 16);
+}
+
+// n / d rounded to nearest, halves away from zero; d > 0.
+std::int64_t divRound(std::int64_t n, std::int64_t d) { return n >= 0 ? (n + d / 2) / d : -((-n + d / 2) / d); }
+
+void putLe(QByteArray &out, std::uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+QByteArray makeWarning()
+{
+    constexpr std::uint32_t dataLen = Blocks * BlockLen;
+    QByteArray wav;
+    wav.reserve(44 + dataLen);
+    wav.append("RIFF");
+    putLe(wav, 36 + dataLen, 4);
+    wav.append("WAVEfmt ");
+    putLe(wav, 16, 4);         // fmt chunk size
+    putLe(wav, 1, 2);          // PCM
+    putLe(wav, 1, 2);          // mono
+    putLe(wav, SampleRate, 4); // samples per second
+    putLe(wav, SampleRate, 4); // bytes per second
+    putLe(wav, 1, 2);          // block align
+    putLe(wav, 8, 2);          // bits per sample
+    wav.append("data");
+    putLe(wav, dataLen, 4);
+
+    for (int block = 0; block < Blocks; ++block) {
+        const auto step =
+            static_cast<std::uint32_t>((static_cast<std::uint64_t>(Tones[block % 2]) << 32) / SampleRate);
+        std::uint32_t phase = 0; // each block starts on a zero crossing
+        for (int i = 0; i < BlockLen; ++i, phase += step) {
+            const int env = std::min({i, BlockLen - 1 - i, FadeLen});
+            const std::int64_t v =
+                divRound(static_cast<std::int64_t>(Amplitude) * sine(phase) * env, std::int64_t{16384} * FadeLen);
+            wav.append(static_cast<char>(128 + v));
+        }
+    }
+    return wav;
+}
+
+// ---------------------------------------------------------------------------
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size() || !f.flush()) {
+        std::fprintf(stderr, "kp33-makeresources: cannot write %s: %s\n", qPrintable(path),
+                     qPrintable(f.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool savePng(const QImage &image, const QString &path)
+{
+    // Quality 0 is zlib's strongest compression; a fixed setting keeps the bytes fixed.
+    if (!image.save(path, "PNG", 0)) {
+        std::fprintf(stderr, "kp33-makeresources: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Nothing here needs a screen; a build machine often has none.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: kp33-makeresources OUTDIR\n");
+        return 2;
+    }
+    const QDir out(args.at(1));
+    if (!QDir().mkpath(out.path())) {
+        std::fprintf(stderr, "kp33-makeresources: cannot create %s\n", qPrintable(out.path()));
+        return 1;
+    }
+
+    const bool ok = savePng(makeIcon(), out.filePath(QStringLiteral("kp33.png")))
+                    && savePng(makeScale(), out.filePath(QStringLiteral("thermbg.png")))
+                    && savePng(makeChip(), out.filePath(QStringLiteral("chip.png")))
+                    && savePng(makeFlag(), out.filePath(QStringLiteral("flag.png")))
+                    && writeFile(out.filePath(QStringLiteral("warning.wav")), makeWarning());
+    return ok ? 0 : 1;
+}

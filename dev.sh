@@ -5,6 +5,7 @@
 #   ./dev.sh demo   the program against the sensor simulator, in a scratch folder
 #   ./dev.sh bench  build and run the benchmarks (prints figures)
 #   ./dev.sh asan   the tests again, built with AddressSanitizer and UBSan
+#   ./dev.sh tsan   the measurement and data-file tests under ThreadSanitizer
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -34,12 +35,11 @@ configure_and_build() { # build-dir [cmake args...]
     cmake --build "$dir" --parallel "$(nproc)"
 }
 
-run_tests() { # build-dir
-    local dir=$1
-    # Tests never need a display, but the offscreen platform still wants a
-    # runtime directory; each test gets its own through CTest.
+run_tests() { # build-dir [ctest args...]
+    local dir=$1; shift
+    # Tests never need a display: widgets are drawn offscreen.
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure \
-        --parallel "$(nproc)"
+        --parallel "$(nproc)" "$@"
 }
 
 cmd=${1:-}
@@ -87,10 +87,18 @@ bench)
 asan)
     install_missing
     configure_and_build build-asan -DKP33_SANITIZE=address,undefined
-    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_tests build-asan --label-exclude bench
+    ;;
+tsan)
+    install_missing
+    configure_and_build build-tsan -DKP33_SANITIZE=thread
+    # Qt from Debian is not instrumented; the suppressions name only its libraries.
+    TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp" \
+        run_tests build-tsan --tests-regex 'tst_(readtemp|datafile|history|txrx)$'
     ;;
 *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

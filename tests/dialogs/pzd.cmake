@@ -1,0 +1,1 @@
+kp33_test(tst_pzd ${CMAKE_CURRENT_SOURCE_DIR}/tst_pzd.cpp LIBS dialogs)

@@ -78,6 +78,7 @@ HelpViewer::HelpViewer(QWidget *parent, const QString &htmlPath) : QDialog(paren
     Tabs->setObjectName(QStringLiteral("Tabs"));
     Contents = new QListWidget;
     Contents->setObjectName(QStringLiteral("Contents"));
+    Contents->setSpacing(1);
     Tabs->addTab(Contents, QStringLiteral("Содержание"));
 
     auto *indexPage = new QWidget;
@@ -105,7 +106,7 @@ HelpViewer::HelpViewer(QWidget *parent, const QString &htmlPath) : QDialog(paren
     splitter->addWidget(Tabs);
     splitter->addWidget(Page);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({230, 530});
+    splitter->setSizes({260, 500});
 
     auto *close = new QPushButton(QStringLiteral("Закрыть"));
     close->setObjectName(QStringLiteral("BTN_Close"));
@@ -127,7 +128,7 @@ HelpViewer::HelpViewer(QWidget *parent, const QString &htmlPath) : QDialog(paren
     });
     connect(Index, &QListWidget::itemClicked, this, &HelpViewer::indexChosen);
     connect(Index, &QListWidget::itemActivated, this, &HelpViewer::indexChosen);
-    connect(IndexFilter, &QLineEdit::textEdited, this, &HelpViewer::findInIndex);
+    connect(IndexFilter, &QLineEdit::textChanged, this, &HelpViewer::findInIndex);
     connect(IndexFilter, &QLineEdit::returnPressed, this, [this] { indexChosen(Index->currentItem()); });
     connect(Page, &QTextBrowser::anchorClicked, this, &HelpViewer::followLink);
     connect(Page->verticalScrollBar(), &QScrollBar::valueChanged, this, &HelpViewer::syncContents);
@@ -316,10 +317,12 @@ HelpViewer *ShowHelp(QWidget *owner)
     if (!open) {
         open = new HelpViewer(owner, path);
         open->setAttribute(Qt::WA_DeleteOnClose);
-    } else if (open->path() != path || !open->isLoaded()) {
-        open->load(path);
+        open->show();
+        return open;
     }
-    open->show();
+    if (open->path() != path || !open->isLoaded())
+        open->load(path);
+    open->showNormal();
     open->raise();
     open->activateWindow();
     return open;

@@ -163,7 +163,7 @@ TParams::TParams(QWidget *parent, const DisplayColors &colours) : QDialog(parent
 
     GB1 = group(this, "GB1", {8, 8, 193, 137}, QStringLiteral("Цвета графика"));
     GB2 = group(this, "GB2", {216, 8, 193, 265}, QStringLiteral("Цвета индикатора"));
-    SensorCOD = group(this, "SensorCOD", {8, 152, 193, 121}, QStringLiteral("Датчик XXX"));
+    SensorCOD = group(this, "SensorCOD", {8, 152, 193, 121}, SensorCaption(SensorType.load()));
     Label10 = label(SensorCOD, "Label10", {28, 36, 89, 13}, QStringLiteral("Серийный номер:"));
     EditSN = new QLineEdit(SensorCOD);
     EditSN->setObjectName(QStringLiteral("EditSN"));
@@ -185,7 +185,6 @@ TParams::TParams(QWidget *parent, const DisplayColors &colours) : QDialog(parent
         label(g, s.label, s.labelGeometry, QString::fromUtf8(s.text));
     }
 
-    SensorCOD->setTitle(SensorCaption(SensorType.load()));
     EditSN->setText(Hex8(SensorROM[0].load()) + Hex8(SensorROM[1].load()));
 
     BTN_OK = button(this, "BTN_OK", {103, 288, 75, 25}, QStringLiteral("&OK"));
@@ -219,7 +218,7 @@ void TParams::BTN_OKClick()
     accept();
 }
 
-// Esc and the close box end here too, through reject().
+// Esc and the close box reject the dialog the same way: nothing is written.
 void TParams::BTN_CancelClick() { reject(); }
 
 void TParams::FormPaint(QPainter &p)

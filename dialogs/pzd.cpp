@@ -93,6 +93,7 @@ TPZD::TPZD(QWidget *parent, QPointer<QThread> thread, std::function<void()> halt
     NoSaveData->setChecked(!Save.load());
     (FileType.load() ? FileDataItem1 : FileDataItem0)->setChecked(true);
     FilePath->setText(history().FileSave());
+    FilePath->setCursorPosition(0); // a long path shows from its start
     ApplyEnabledState();
 
     SavePeriod->installEventFilter(this);
@@ -133,11 +134,6 @@ bool TPZD::eventFilter(QObject *watched, QEvent *event)
         SavePeriodExit();
     } else if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            // Enter counts as leaving the field; the event goes on to OK.
-            SavePeriodExit();
-            return false;
-        }
         const bool plain =
             !(key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
         if (plain && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
@@ -210,8 +206,10 @@ void TPZD::FileDataClick() { ApplyEnabledState(); }
 void TPZD::BTN_SelectFileClick()
 {
     const QString path = ChooseDataFile(this, FilePath->text());
-    if (!path.isEmpty())
+    if (!path.isEmpty()) {
         FilePath->setText(path);
+        FilePath->setCursorPosition(0);
+    }
 }
 
 bool TPZD::RefusePath(const QString &path)
@@ -295,6 +293,8 @@ void TPZD::NoSaveDataClick()
 
 void TPZD::BTN_OKClick()
 {
+    // As if the field had been left first: Enter reaches OK with the focus
+    // still in it.
     SavePeriodExit();
     const bool chosen = ChosenFile();
     const QString path = FilePath->text();

@@ -1,12 +1,55 @@
 // Menu commands that open dialogs, and the system-menu stand-in's "about".
+// Each dialog is built anew, shown modally and destroyed when it closes, so
+// every opening shows the settings as they stand.
 
+#include "dialogs/colorref.h"
+#include "dialogs/params.h"
 #include "mainwindow/tmain.h"
+
+#include <QLabel>
 
 namespace kp33 {
 
-// Each dialog command builds its dialog anew, shows it modally and destroys
-// it; until a dialog exists its command is logged so tests see it arrive.
-void TMain::N1Click() { m_commandLog << QStringLiteral("N1Click"); }
+namespace {
+
+void setLabelColour(QLabel *l, std::uint32_t colour)
+{
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, ColorFromRef(colour));
+    l->setPalette(p);
+}
+
+} // namespace
+
+void TMain::N1Click()
+{
+    DisplayColors colours{m_settings.TempColor, m_indicator.FontColor, m_settings.NormalColor,
+                          m_settings.StopColor,  m_settings.ErrorColor, m_settings.LoTColor,
+                          m_settings.HiTColor,   m_settings.LPTColor,   m_settings.HPTColor};
+    {
+        BusyScope busy(this);
+        TParams dialog(this, colours);
+        dialog.exec();
+        colours = dialog.colours();
+    }
+    using namespace DisplayColorIndex;
+    m_settings.TempColor = colours[TempColor];
+    m_settings.TempValueColor = colours[TempValueColor];
+    m_settings.NormalColor = colours[NormalColor];
+    m_settings.StopColor = colours[StopColor];
+    m_settings.ErrorColor = colours[ErrorColor];
+    m_settings.LoTColor = colours[LoTColor];
+    m_settings.HiTColor = colours[HiTColor];
+    m_settings.LPTColor = colours[LPTColor];
+    m_settings.HPTColor = colours[HPTColor];
+    // The limit labels follow their curves whatever closed the dialog; the
+    // indicator repaints only when its text colour really changed.
+    setLabelColour(LoD, m_settings.LPTColor);
+    setLabelColour(MinT, m_settings.LPTColor);
+    setLabelColour(HiD, m_settings.HPTColor);
+    setLabelColour(MaxT, m_settings.HPTColor);
+    SetFontColor(m_settings.TempValueColor);
+}
 
 void TMain::M_PZDClick() { m_commandLog << QStringLiteral("M_PZDClick"); }
 

@@ -61,6 +61,11 @@ void TMain::SelectPort(int n)
     for (int i = 0; i < 4; ++i)
         M_COM[i]->setChecked(m_openedPort == i + 1);
     m_settings.PORT = static_cast<std::uint8_t>(n);
+    // A port whose device went away (a pulled USB adapter) is open in name
+    // only: choosing it again must open it anew, or a re-plugged adapter
+    // could never be used without a detour through another port.
+    if (m_openedPort != 0 && !PortAlive())
+        m_openedPort = 0;
     if (m_settings.PORT != m_openedPort)
         FormActivate();
 }

@@ -36,7 +36,8 @@ struct ChooserCall {
     QColor initial;
 };
 
-// Where each swatch sits on the dialog (its group's place plus its own).
+// Where each swatch sits on the dialog (its group's place plus its own) and
+// the setting it edits.
 struct SwatchAt {
     const char *name;
     QPoint at;
@@ -134,15 +135,6 @@ void TestParams::layout_data()
     row("EditSN", "SensorCOD", {28, 53, 137, 21}, "0000000000000000");
     row("BTN_OK", "TParams", {103, 288, 75, 25}, "&OK");
     row("BTN_Cancel", "TParams", {239, 288, 75, 25}, "&Отмена");
-    row("Temp", "GB1", {16, 24, 25, 25}, "");
-    row("UpT", "GB1", {16, 60, 25, 25}, "");
-    row("DownT", "GB1", {16, 96, 25, 25}, "");
-    row("ValueT", "GB2", {16, 22, 25, 25}, "");
-    row("NormalT", "GB2", {16, 62, 25, 25}, "");
-    row("LowerT", "GB2", {16, 102, 25, 25}, "");
-    row("UpperT", "GB2", {16, 142, 25, 25}, "");
-    row("PassiveT", "GB2", {16, 184, 25, 25}, "");
-    row("ErrorT", "GB2", {16, 222, 25, 25}, "");
     row("Label1", "GB1", {50, 30, 107, 13}, "Кривая температуры");
     row("Label7", "GB1", {50, 66, 81, 13}, "Верхний предел");
     row("Label8", "GB1", {50, 102, 79, 13}, "Нижний предел");
@@ -377,9 +369,9 @@ void TestParams::painting_data()
 
 void TestParams::painting()
 {
-    // With IsWinNT the dialog itself fills each swatch's inside (2 pixels in
-    // from every edge, right and bottom excluded); without it the swatches
-    // fill themselves. Either way the user sees the colour inside the bevels.
+    // Each swatch in its place. With IsWinNT the dialog itself fills its
+    // inside (2 pixels in from every edge, right and bottom excluded); without
+    // it the swatch fills itself. Either way the colour shows inside the bevels.
     QFETCH(bool, winNT);
     IsWinNT = winNT;
     answerWith(QColor(0x20, 0x40, 0x60));
@@ -396,6 +388,8 @@ void TestParams::painting()
     const QImage full = dlg.grab().toImage();
     const QRgb black = qRgb(0, 0, 0);
     for (const SwatchAt &s : SwatchPlaces) {
+        const auto *swatch = dlg.findChild<ColorSwatch *>(s.name);
+        QCOMPARE(QRect(swatch->mapTo(&dlg, QPoint()), swatch->size()), QRect(s.at, QSize(25, 25)));
         const QRgb colour = ColorFromRef(shown[s.setting]).rgb();
         const QPoint inside[] = {{2, 2}, {22, 2}, {2, 22}, {22, 22}, {12, 12}};
         const QPoint outside[] = {{1, 1}, {23, 12}, {12, 23}};

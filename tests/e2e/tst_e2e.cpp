@@ -1,27 +1,234 @@
 // The built program in a folder of its own against the sensor simulator:
 // what a user runs, measured from the outside (its data file, its settings,
-// its exit status).
+// its exit status, its screen). Each test runs the program on an X server of
+// its own, so a colour on the screen and a message box can be checked and
+// answered the way a user would.
 
 #include "support/testsupport.h"
 
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
+
+struct Rgb {
+    unsigned char r, g, b;
+};
+// The indicator's colours from the program's defaults.
+constexpr Rgb ErrorLook{183, 183, 255}; // sensor error
+constexpr Rgb NormalLook{196, 255, 196}; // a reading within the band
+
+// Generous: the machine may be loaded, and only a wait that never ends is a fault.
+constexpr int RowWaitMs = 30000;
+constexpr int BoxWaitMs = 30000;
+
+const QRegularExpression CompleteRow(QStringLiteral(R"(^\d\d:\d\d:\d\d,-?\d+\.\d,-?\d+\.\d,-?\d+\.\d\r$)"));
+
+QByteArray temperatureOf(const QByteArray &row) { return row.split(',').value(1); }
+
+// Runs a helper tool on the test's display; its standard output, or a null
+// array when it failed to run or exited non-zero.
+QByteArray runTool(const QString &display, const QString &program, const QStringList &args,
+                   int *exitCode = nullptr)
+{
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    env.remove("XAUTHORITY");
+    tool.setProcessEnvironment(env);
+    tool.setStandardErrorFile(QProcess::nullDevice());
+    tool.start(program, args);
+    if (!tool.waitForStarted(5000) || !tool.waitForFinished(15000)) {
+        tool.kill();
+        tool.waitForFinished(2000);
+        if (exitCode)
+            *exitCode = -1;
+        return {};
+    }
+    if (exitCode)
+        *exitCode = tool.exitCode();
+    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return {};
+    QByteArray out = tool.readAllStandardOutput();
+    if (out.isNull())
+        out = QByteArray("");
+    return out;
+}
+
+// The 22 keys the program writes, each with its default as the program saves it.
+struct Key {
+    const char *section;
+    const char *name;
+    const char *value; // nullptr: FileSave, which the program fills in
+    bool temperature;
+};
+constexpr Key Keys[] = {
+    {"GENERAL", "SignalUse", "1", false},     {"GENERAL", "ControlT", "1", false},
+    {"GENERAL", "AutoScale", "1", false},     {"GENERAL", "AutoRun", "0", false},
+    {"GENERAL", "PORT", "1", false},          {"COLORS", "TempColor", "33023", false},
+    {"COLORS", "TempValueColor", "0", false}, {"COLORS", "NormalColor", "12910532", false},
+    {"COLORS", "StopColor", "15191807", false}, {"COLORS", "ErrorColor", "16758711", false},
+    {"COLORS", "LoTColor", "16755027", false}, {"COLORS", "HiTColor", "11757311", false},
+    {"COLORS", "LPTColor", "16711680", false}, {"COLORS", "HPTColor", "255", false},
+    {"LIMITS", "LoT", "-55", true},           {"LIMITS", "HiT", "125", true},
+    {"LEVELS", "LoL", "-55", true},           {"LEVELS", "HiL", "125", true},
+    {"DATA", "Save", "1", false},             {"DATA", "PeriodSave", "1", false},
+    {"DATA", "FileType", "0", false},         {"DATA", "FileSave", nullptr, false},
+};
+static_assert(std::size(Keys) == 22);
+
+// Settings as "SECTION/Key" -> value.
+using Values = QMap<QString, QString>;
+
+// The text of a KP33.ini holding the given values, COM1 mapped to port.
+QByteArray iniText(const Values &given, const QString &port)
+{
+    QMap<QString, QStringList> sections;
+    for (auto it = given.cbegin(); it != given.cend(); ++it)
+        sections[it.key().section('/', 0, 0)] << it.key().section('/', 1) + '=' + it.value();
+    sections["PORTS"] << "COM1=" + port;
+    QByteArray text;
+    for (auto it = sections.cbegin(); it != sections.cend(); ++it)
+        text += ('[' + it.key() + "]\n" + it.value().join('\n') + '\n').toUtf8();
+    return text;
+}
+
+// Every occurrence of each key of the settings file, by "SECTION/key" folded to lower case.
+QMap<QString, QStringList> parseIni(const QByteArray &ini)
+{
+    QMap<QString, QStringList> found;
+    QString section;
+    for (QByteArray line : ini.split('\n')) {
+        line = line.trimmed();
+        if (line.startsWith('[') && line.indexOf(']') > 0) {
+            section = QString::fromUtf8(line.mid(1, line.indexOf(']') - 1)).trimmed().toLower();
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (section.isEmpty() || eq <= 0 || line.startsWith(';'))
+            continue;
+        found[section + '/' + QString::fromUtf8(line.left(eq)).trimmed().toLower()]
+            << QString::fromUtf8(line.mid(eq + 1)).trimmed();
+    }
+    return found;
+}
+
+// Empty when the file holds each of the 22 keys exactly once with the value
+// given or its default; otherwise what is wrong. FileSave, unless given, must
+// name a daily file in programDir/DATA.
+QString settingsMismatch(const QByteArray &ini, const Values &given, const QString &programDir)
+{
+    const QMap<QString, QStringList> found = parseIni(ini);
+    QStringList wrong;
+    for (const Key &k : Keys) {
+        const QString id = QStringLiteral("%1/%2").arg(k.section, k.name);
+        const QStringList values = found.value(id.toLower());
+        if (values.size() != 1) {
+            wrong << QStringLiteral("%1 present %2 times").arg(id).arg(values.size());
+            continue;
+        }
+        const QString got = values.first();
+        if (!k.value && !given.contains(id)) {
+            const QRegularExpression daily('^' + QRegularExpression::escape(programDir + "/DATA/") +
+                                           R"(\d\d-\d\d-\d{4}\.csv$)");
+            if (!daily.match(got).hasMatch())
+                wrong << QStringLiteral("%1=%2, expected the daily file").arg(id, got);
+            continue;
+        }
+        const QString want = given.value(id, QString::fromLatin1(k.value));
+        const bool same = k.temperature ? QString(got).replace(',', '.').toDouble() == want.toDouble()
+                                        : got == want;
+        if (!same)
+            wrong << QStringLiteral("%1=%2, expected %3").arg(id, got, want);
+    }
+    return wrong.join("; ");
+}
+
+// Splits a file into its lines by either line break, as a settings reader sees them.
+QList<QByteArray> linesOf(const QByteArray &text)
+{
+    QList<QByteArray> lines;
+    QByteArray current;
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!current.isEmpty())
+                lines << current;
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.isEmpty())
+        lines << current;
+    return lines;
+}
+
+// An X server of the test's own.
+class XServer {
+public:
+    ~XServer()
+    {
+        if (m_proc.state() != QProcess::NotRunning) {
+            m_proc.terminate();
+            if (!m_proc.waitForFinished(5000)) {
+                m_proc.kill();
+                m_proc.waitForFinished(2000);
+            }
+        }
+    }
+    bool start()
+    {
+        m_proc.setStandardErrorFile(QProcess::nullDevice());
+        // -displayfd: the server picks a free display itself, so servers of
+        // tests side by side never collide.
+        m_proc.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        if (!m_proc.waitForStarted(5000))
+            return false;
+        QByteArray out;
+        QDeadlineTimer deadline(15000);
+        while (!out.contains('\n') && !deadline.hasExpired()) {
+            if (m_proc.state() == QProcess::NotRunning)
+                return false;
+            m_proc.waitForReadyRead(200);
+            out += m_proc.readAllStandardOutput();
+        }
+        bool ok = false;
+        const int n = out.trimmed().toInt(&ok);
+        if (!ok)
+            return false;
+        m_display = QStringLiteral(":%1").arg(n);
+        return true;
+    }
+    QString display() const { return m_display; }
+
+private:
+    QProcess m_proc;
+    QString m_display;
+};
 
 struct Program {
     QTemporaryDir dir;
     QProcess proc;
     std::unique_ptr<QProcess> sim;
+    XServer x;
 
+    Program() { dir.setAutoRemove(!qEnvironmentVariableIsSet("KP33_E2E_KEEP")); }
     QString path(const QString &name) const { return dir.filePath(name); }
+    // As the program sees its own folder: symbolic links resolved.
+    QString canonicalDir() const { return QFileInfo(dir.path()).canonicalFilePath(); }
+    QString port() const { return path("sensor"); }
 
     bool startSim(const QStringList &args)
     {
         sim = std::make_unique<QProcess>();
+        sim->setStandardOutputFile(QProcess::nullDevice());
         sim->start(kp33::test::SensorSim::executable(),
-                   QStringList{"--link", path("sensor"), "--control", path("control")} + args);
-        return sim->waitForStarted(5000) && QTest::qWaitFor([&] { return QFile::exists(path("sensor")); }, 5000);
+                   QStringList{"--link", port(), "--control", path("control"), "--trace", path("trace")} + args);
+        return sim->waitForStarted(5000) && QTest::qWaitFor([&] { return QFile::exists(port()); }, 5000);
     }
     void control(const QByteArray &line) const
     {
@@ -29,56 +236,170 @@ struct Program {
         if (f.open(QIODevice::WriteOnly))
             f.write(line + "\n");
     }
+    // Trace lines of the simulator that start with prefix.
+    int traced(const QByteArray &prefix) const
+    {
+        QFile f(path("trace"));
+        int n = 0;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &l : f.readAll().split('\n'))
+                n += l.startsWith(prefix);
+        return n;
+    }
     void writeIni(const QByteArray &text) const
     {
         QFile f(path("KP33.ini"));
         if (f.open(QIODevice::WriteOnly))
             f.write(text);
     }
+    void writeIni(const Values &given) const { writeIni(iniText(given, port())); }
     QByteArray ini() const
     {
         QFile f(path("KP33.ini"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    QString settingsMismatch(const Values &given) const
+    {
+        return ::settingsMismatch(ini(), given, canonicalDir());
+    }
+
     bool start()
     {
-        const QString program = qEnvironmentVariable("KP33_PROGRAM");
-        if (program.isEmpty() || !QFile::copy(program, path("kp33")))
+        if (x.display().isEmpty() && !x.start())
             return false;
-        // Its own runtime folder: the single-instance lock of another test or
-        // of the developer's own copy never meets this one.
-        QDir(dir.path()).mkdir("rt");
+        const QString program = qEnvironmentVariable("KP33_PROGRAM");
+        if (program.isEmpty() || (!QFile::exists(path("kp33")) && !QFile::copy(program, path("kp33"))))
+            return false;
+        // Its own runtime, configuration and temporary folders: the
+        // single-instance lock of another test or of the developer's own copy
+        // never meets this one.
+        for (const char *sub : {"rt", "config", "tmp"})
+            QDir(dir.path()).mkpath(sub);
         QFile::setPermissions(path("rt"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", path("rt"));
         env.insert("XDG_CONFIG_HOME", path("config"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TMPDIR", path("tmp"));
+        env.insert("DISPLAY", x.display());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("XAUTHORITY");
         proc.setProcessEnvironment(env);
-        proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Its own log beside it, shown when a test fails.
+        proc.setStandardOutputFile(path("kp33.log"), QIODevice::Append);
+        proc.setStandardErrorFile(path("kp33.log"), QIODevice::Append);
         proc.start(path("kp33"), {});
         return proc.waitForStarted(5000);
     }
-    QList<QByteArray> rows() const
+    bool running() const { return proc.state() != QProcess::NotRunning; }
+
+    QStringList dataFiles(const QString &folder = "DATA") const
     {
-        QList<QByteArray> out;
-        const QStringList files = QDir(path("DATA")).entryList({"*.csv"}, QDir::Files, QDir::Name);
-        for (const QString &f : files) {
-            QFile file(path("DATA/" + f));
-            if (file.open(QIODevice::ReadOnly))
-                for (const QByteArray &l : file.readAll().split('\n'))
-                    if (!l.isEmpty())
-                        out << l;
-        }
+        QStringList out;
+        for (const QString &f : QDir(path(folder)).entryList({"*.csv"}, QDir::Files, QDir::Name))
+            out << path(folder + '/' + f);
         return out;
     }
+    QByteArray data(const QString &folder = "DATA") const
+    {
+        QByteArray all;
+        for (const QString &name : dataFiles(folder)) {
+            QFile file(name);
+            if (file.open(QIODevice::ReadOnly))
+                all += file.readAll();
+        }
+        return all;
+    }
+    // The rows, each with its CR (the LF split off).
+    QList<QByteArray> rows(const QString &folder = "DATA") const
+    {
+        QList<QByteArray> out;
+        for (const QByteArray &l : data(folder).split('\n'))
+            if (!l.isEmpty())
+                out << l;
+        return out;
+    }
+    // Waits until cond holds; gives up early when the program has ended.
+    bool waitFor(const std::function<bool()> &cond, int ms = RowWaitMs)
+    {
+        (void)QTest::qWaitFor([&] { return cond() || !running(); }, ms);
+        return cond();
+    }
+    bool waitRows(qsizetype n) { return waitFor([&] { return rows().size() >= n; }); }
+    bool lastRowIs(const QByteArray &t) const
+    {
+        const QList<QByteArray> r = rows();
+        return !r.isEmpty() && temperatureOf(r.last()) == t;
+    }
+
+    // The whole screen as RGB triples.
+    QByteArray screen() const
+    {
+        const QByteArray ppm = runTool(x.display(), "import", {"-display", x.display(), "-window", "root", "-depth", "8", "ppm:-"});
+        // P6 <w> <h> 255, one whitespace, then the pixels.
+        int fields = 0;
+        qsizetype i = 0;
+        while (i < ppm.size() && fields < 4) {
+            while (i < ppm.size() && QChar::isSpace(ppm[i]))
+                ++i;
+            while (i < ppm.size() && !QChar::isSpace(ppm[i]))
+                ++i;
+            ++fields;
+        }
+        return fields == 4 && ppm.startsWith("P6") ? ppm.mid(i + 1) : QByteArray();
+    }
+    bool onScreen(Rgb colour) const
+    {
+        const QByteArray px = screen();
+        const char rgb[3] = {char(colour.r), char(colour.g), char(colour.b)};
+        for (qsizetype i = 0; i + 3 <= px.size(); i += 3)
+            if (px[i] == rgb[0] && px[i + 1] == rgb[1] && px[i + 2] == rgb[2])
+                return true;
+        return false;
+    }
+    bool waitOnScreen(Rgb colour, bool present = true)
+    {
+        return waitFor([&] { return onScreen(colour) == present; });
+    }
+
+    // The program's visible error boxes.
+    QStringList errorBoxes() const
+    {
+        const QByteArray out = runTool(x.display(), "xdotool", {"search", "--onlyvisible", "--name", "^Ошибка$"});
+        return QString::fromLatin1(out).split('\n', Qt::SkipEmptyParts);
+    }
+    // Waits for an error box and answers it with Return, as a user would;
+    // true once it has gone.
+    bool dismissErrorBox()
+    {
+        QStringList boxes;
+        if (!waitFor([&] { return !(boxes = errorBoxes()).isEmpty(); }, BoxWaitMs))
+            return false;
+        const QString box = boxes.first();
+        QDeadlineTimer deadline(BoxWaitMs);
+        while (!deadline.hasExpired()) {
+            // Focus first: with no window manager the keys go where the focus is.
+            runTool(x.display(), "xdotool", {"windowfocus", box});
+            runTool(x.display(), "xdotool", {"key", "Return"});
+            if (QTest::qWaitFor([&] { return !errorBoxes().contains(box); }, 2000))
+                return true;
+        }
+        return false;
+    }
+
     bool terminate()
     {
         ::kill(static_cast<pid_t>(proc.processId()), SIGTERM);
         return proc.waitForFinished(20000);
     }
+    bool closedNormally() const
+    {
+        return proc.state() == QProcess::NotRunning && proc.exitStatus() == QProcess::NormalExit &&
+               proc.exitCode() == 0;
+    }
     ~Program()
     {
-        if (proc.state() != QProcess::NotRunning) {
+        if (running()) {
             proc.kill();
             proc.waitForFinished(5000);
         }
@@ -86,54 +407,349 @@ struct Program {
             sim->terminate();
             sim->waitForFinished(3000);
         }
+        if (QTest::currentTestFailed()) {
+            QFile log(path("kp33.log"));
+            if (log.open(QIODevice::ReadOnly))
+                std::fprintf(stderr, "--- program log ---\n%s\n---\n", log.readAll().constData());
+        }
     }
 };
+
+// Empty when every row is complete and holds one of the allowed temperatures.
+QString badRows(const QList<QByteArray> &rows, const QList<QByteArray> &allowed)
+{
+    QStringList bad;
+    for (const QByteArray &row : rows)
+        if (!CompleteRow.match(QString::fromLatin1(row)).hasMatch() || !allowed.contains(temperatureOf(row)))
+            bad << QString::fromLatin1(row).trimmed();
+    return bad.join(" | ");
+}
 
 } // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void measuresTheSimulatorAndSavesOnSigterm();
     void unpluggedSensorShowsErrorRowsAndRecovers();
+    void crcErrorsNeverStoreAWrongTemperature();
+    void lineHeldLowGivesErrorRowsNeverZero();
+    void lostEchoesGiveTheTemperatureOrTheErrorMark();
+    void vanishedPortKeepsTheProgramResponsive();
+    void fullDeviceAsDataFileClosesInOrder();
+    void dataFolderReplacedByAFileClosesInOrder();
+    void garbageSettingsFileStartsOnDefaultsAndKeepsItsLines();
+    void killedAtRandomMomentsLeavesOnlyCompleteRows();
 };
+
+void TestEndToEnd::initTestCase()
+{
+    for (const char *tool : {"Xvfb", "xdotool", "import"})
+        QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(),
+                 qPrintable(QStringLiteral("%1 not found; ./dev.sh test installs it").arg(tool)));
+    QVERIFY2(!qEnvironmentVariable("KP33_PROGRAM").isEmpty(), "KP33_PROGRAM not set");
+}
 
 void TestEndToEnd::measuresTheSimulatorAndSavesOnSigterm()
 {
     Program p;
-    QVERIFY(p.startSim({"--temp", "23.5"}));
-    p.writeIni("; mine\n[GENERAL]\nAutoRun=1\n[PORTS]\nCOM1=" + p.path("sensor").toUtf8() + "\n");
+    QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant"}));
+    p.writeIni("; mine\n[GENERAL]\nAutoRun=1\n[PORTS]\nCOM1=" + p.port().toUtf8() + "\n");
     QVERIFY(p.start());
-    QVERIFY2(QTest::qWaitFor([&] { return p.rows().size() >= 3; }, 30000), "no rows recorded");
+    QVERIFY2(p.waitRows(3), "no rows recorded");
     for (const QByteArray &row : p.rows())
         QVERIFY2(row.endsWith(",23.5,-55.0,125.0\r"), row.constData());
     QVERIFY(p.terminate());
-    QCOMPARE(p.proc.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.proc.exitCode(), 0);
+    QVERIFY(p.closedNormally());
     const QByteArray ini = p.ini();
     QVERIFY(ini.startsWith("; mine\n"));
-    QVERIFY(ini.contains("[PORTS]\nCOM1=" + p.path("sensor").toUtf8()));
+    QVERIFY(ini.contains("[PORTS]\nCOM1=" + p.port().toUtf8()));
     QCOMPARE(ini.count('='), 22 + 1);
     QVERIFY(ini.contains("PORT=1\n"));
+    const QString wrong = p.settingsMismatch({{"GENERAL/AutoRun", "1"}});
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QVERIFY(QFile::exists(p.path("config/KP33/Information.conf")));
+    QVERIFY2(p.data().endsWith("\r\n"), "the last row is not complete");
 }
 
 void TestEndToEnd::unpluggedSensorShowsErrorRowsAndRecovers()
 {
     Program p;
-    QVERIFY(p.startSim({"--temp", "21.0"}));
-    p.writeIni("[GENERAL]\nAutoRun=1\n[PORTS]\nCOM1=" + p.path("sensor").toUtf8() + "\n");
+    QVERIFY(p.startSim({"--temp", "21.0", "--conversion", "instant"}));
+    // Values of its own, to see that the session's faults leave them alone.
+    const Values given{{"GENERAL/AutoRun", "1"}, {"LEVELS/LoL", "-10"}, {"LEVELS/HiL", "60"},
+                       {"LIMITS/LoT", "0"}, {"LIMITS/HiT", "50"}, {"COLORS/TempColor", "255"}};
+    p.writeIni(given);
     QVERIFY(p.start());
-    QVERIFY(QTest::qWaitFor([&] { return p.rows().size() >= 2; }, 30000));
+    QVERIFY(p.waitRows(2));
+    QVERIFY2(p.waitOnScreen(NormalLook), "the reading is not shown in the normal colour");
+    QVERIFY2(!p.onScreen(ErrorLook), "the error colour is on screen before any error");
+
     p.control("unplug");
-    QVERIFY(QTest::qWaitFor([&] { return p.rows().last().contains(",1000.0,"); }, 30000));
+    QVERIFY2(p.waitOnScreen(ErrorLook), "no error look after the sensor was unplugged");
+    // From the row of the cycle that raised the error on, the rows carry the mark.
+    const qsizetype raised = p.rows().size();
+    QVERIFY(raised > 0);
+    QVERIFY(p.waitRows(raised + 2));
+    const QList<QByteArray> during = p.rows().mid(raised - 1);
+    for (const QByteArray &row : during)
+        QVERIFY2(row.endsWith(",1000.0,-10.0,60.0\r"), row.constData());
+
     p.control("plug");
-    QVERIFY(QTest::qWaitFor([&] { return p.rows().last().endsWith(",21.0,-55.0,125.0\r"); }, 30000));
+    QVERIFY2(p.waitFor([&] { return p.lastRowIs("21.0"); }), "no recovery in the data file");
+    QVERIFY2(p.waitOnScreen(ErrorLook, false), "the error look stays after the sensor came back");
+    QVERIFY(p.onScreen(NormalLook));
     // No wrong value ever reached the file: a reading or the error mark.
+    const QString bad = badRows(p.rows(), {"21.0", "1000.0"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
     for (const QByteArray &row : p.rows())
-        QVERIFY2(row.contains(",21.0,") || row.contains(",1000.0,"), row.constData());
+        QVERIFY2(row.endsWith(",-10.0,60.0\r"), row.constData());
+
     QVERIFY(p.terminate());
-    QCOMPARE(p.proc.exitCode(), 0);
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::crcErrorsNeverStoreAWrongTemperature()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant", "--crc-error-rate", "0.05", "--seed", "4711"}));
+    const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/SignalUse", "0"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    QVERIFY2(p.waitFor([&] { return p.rows().size() >= 40; }, 120000), "40 rows did not come");
+    const QString bad = badRows(p.rows(), {"23.5", "1000.0"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    // The faults did happen, and the retries hid most of them.
+    QVERIFY2(p.traced("FAULT crc") >= 1, "the simulator flipped no bit");
+    qsizetype good = 0;
+    for (const QByteArray &row : p.rows())
+        good += temperatureOf(row) == "23.5";
+    QVERIFY2(good >= 30, qPrintable(QStringLiteral("only %1 readings of 40").arg(good)));
+
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::lineHeldLowGivesErrorRowsNeverZero()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "19.5", "--conversion", "instant"}));
+    const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/ControlT", "0"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    QVERIFY(p.waitRows(2));
+
+    p.control("fault line-low on");
+    QVERIFY2(p.waitFor([&] {
+                 qsizetype n = 0;
+                 for (const QByteArray &row : p.rows())
+                     n += temperatureOf(row) == "1000.0";
+                 return n >= 3;
+             }),
+             "no error rows while the line is held low");
+    QVERIFY2(p.waitOnScreen(ErrorLook), "no error look while the line is held low");
+
+    p.control("fault line-low off");
+    QVERIFY2(p.waitFor([&] { return p.lastRowIs("19.5"); }), "no recovery after the line was let go");
+    // A line held low reads as zeros with a matching CRC: never a reading of 0.
+    const QString bad = badRows(p.rows(), {"19.5", "1000.0"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::lostEchoesGiveTheTemperatureOrTheErrorMark()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "22.5", "--conversion", "instant", "--seed", "2718"}));
+    const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/AutoScale", "0"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    // The losses begin once the session runs: a search that lost its echoes
+    // would end in the demonstration question instead.
+    QVERIFY(p.waitRows(1));
+    p.control("fault lost 0.01");
+    QVERIFY2(p.waitFor([&] { return p.rows().size() >= 20; }, 90000), "20 rows did not come");
+    QVERIFY2(p.traced("FAULT lost-echo") >= 1, "the simulator lost no echo");
+    const QString bad = badRows(p.rows(), {"22.5", "1000.0"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::vanishedPortKeepsTheProgramResponsive()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "24.0", "--conversion", "instant"}));
+    const Values given{{"GENERAL/AutoRun", "1"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    QVERIFY(p.waitRows(2));
+
+    p.control("vanish");
+    QVERIFY(p.waitFor([&] { return !QFile::exists(p.port()); }));
+    const qsizetype before = p.rows().size();
+    // Still measuring: error rows keep coming, and the screen says so.
+    QVERIFY2(p.waitFor([&] {
+                 const QList<QByteArray> r = p.rows();
+                 return r.size() >= before + 3 && temperatureOf(r.last()) == "1000.0" &&
+                        temperatureOf(r[r.size() - 2]) == "1000.0";
+             }),
+             "no error rows after the port went away");
+    QVERIFY2(p.waitOnScreen(ErrorLook), "no error look after the port went away");
+    const QString bad = badRows(p.rows(), {"24.0", "1000.0"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(p.terminate());
+    QVERIFY2(closing.elapsed() < 5000, qPrintable(QStringLiteral("closing took %1 ms").arg(closing.elapsed())));
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::fullDeviceAsDataFileClosesInOrder()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "25.0", "--conversion", "instant"}));
+    const Values given{{"GENERAL/AutoRun", "1"}, {"DATA/FileType", "1"}, {"DATA/FileSave", "/dev/full"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+
+    QVERIFY2(p.dismissErrorBox(), "no error box for the full device");
+    // The program closes by itself, in order.
+    QVERIFY2(p.proc.waitForFinished(20000), "the program did not close after the error");
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::dataFolderReplacedByAFileClosesInOrder()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "20.5", "--conversion", "instant"}));
+    const Values given{{"GENERAL/AutoRun", "1"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    QVERIFY(p.waitRows(3));
+
+    // DATA becomes a regular file in one step, so the program cannot make the
+    // folder anew in between; the folder itself lives on as DATA.old.
+    QFile blocker(p.path("DATA.swap"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.write("not a folder\n");
+    blocker.close();
+    QByteArray before = p.data();
+    QVERIFY2(::renameat2(AT_FDCWD, QFile::encodeName(p.path("DATA.swap")).constData(), AT_FDCWD,
+                         QFile::encodeName(p.path("DATA")).constData(), RENAME_EXCHANGE) == 0,
+             std::strerror(errno));
+    QVERIFY(QFile::rename(p.path("DATA.swap"), p.path("DATA.old")));
+    QVERIFY(p.data("DATA.old").startsWith(before));
+
+    // The folder cannot be made, then the file cannot be opened: two messages.
+    QVERIFY2(p.dismissErrorBox(), "no first error box");
+    QVERIFY2(p.dismissErrorBox(), "no second error box");
+    QVERIFY2(p.proc.waitForFinished(20000), "the program did not close after the errors");
+    QVERIFY(p.closedNormally());
+
+    // Every row written before is still there, each one whole.
+    const QByteArray kept = p.data("DATA.old");
+    QVERIFY(kept.startsWith(before));
+    QVERIFY(kept.endsWith("\r\n"));
+    const QString bad = badRows(p.rows("DATA.old"), {"20.5"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    QFile file(p.path("DATA"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("not a folder\n"));
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestEndToEnd::garbageSettingsFileStartsOnDefaultsAndKeepsItsLines()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "22.0", "--conversion", "instant"}));
+    QRandomGenerator rng(9001);
+    QByteArray garbage(8192, Qt::Uninitialized);
+    for (char &c : garbage)
+        c = static_cast<char>(rng.bounded(256));
+    // Appended so the program can measure at all: a port to measure on and
+    // AutoRun to begin without a click. Everything else must come from the
+    // defaults.
+    const Values given{{"GENERAL/AutoRun", "1"}};
+    p.writeIni(garbage + "\n" + iniText(given, p.port()));
+    QVERIFY(p.start());
+    QVERIFY(p.waitRows(2));
+    const QString bad = badRows(p.rows(), {"22.0"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    for (const QByteArray &row : p.rows())
+        QVERIFY2(row.endsWith(",-55.0,125.0\r"), row.constData());
+
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+    const QByteArray saved = p.ini();
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    // Every line of the garbage is still there, in order.
+    const QList<QByteArray> original = linesOf(garbage);
+    const QList<QByteArray> now = linesOf(saved);
+    qsizetype at = 0;
+    for (const QByteArray &line : now)
+        if (at < original.size() && line == original[at])
+            ++at;
+    QVERIFY2(at == original.size(),
+             qPrintable(QStringLiteral("garbage line %1 of %2 lost").arg(at + 1).arg(original.size())));
+    // Nothing was added in between or changed either: the keys went below.
+    QVERIFY(saved.startsWith(garbage));
+}
+
+void TestEndToEnd::killedAtRandomMomentsLeavesOnlyCompleteRows()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "-3.5", "--conversion", "instant"}));
+    const Values given{{"GENERAL/AutoRun", "1"}, {"LEVELS/LoL", "-20"}};
+    p.writeIni(given);
+    QRandomGenerator rng(31337);
+    for (int session = 0; session < 20; ++session) {
+        const qsizetype before = p.rows().size();
+        QVERIFY(p.start());
+        // Odd sessions are killed while they measure, even ones wherever they
+        // happen to be (starting, searching, measuring).
+        if (session % 2 == 1)
+            QVERIFY2(p.waitRows(before + 1),
+                     qPrintable(QStringLiteral("session %1 recorded nothing (a stale lock?)").arg(session)));
+        QTest::qWait(static_cast<int>(rng.bounded(300, 3001)));
+        QVERIFY2(p.running(), qPrintable(QStringLiteral("session %1 ended by itself").arg(session)));
+        p.proc.kill();
+        QVERIFY(p.proc.waitForFinished(5000));
+        QCOMPARE(p.proc.exitStatus(), QProcess::CrashExit);
+    }
+    // The last one starts after all those kills and closes normally.
+    const qsizetype before = p.rows().size();
+    QVERIFY(p.start());
+    QVERIFY2(p.waitRows(before + 2), "no rows after the kills (a stale lock?)");
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+
+    const QList<QByteArray> rows = p.rows();
+    QVERIFY(rows.size() >= 12);
+    const QString bad = badRows(rows, {"-3.5"});
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    QVERIFY2(p.data().endsWith("\r\n"), "the last row is not complete");
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -50,6 +50,7 @@ private slots:
     void searchThroughSimulator();
     void stopAfterThreadEndedItselfDoesNotWait();
     void resetAndAutoRun();
+    void vanishedAdapterCanBeChosenAgain();
 };
 
 void TestSession::initTestCase() { ApplyLookAndFeel(*qApp); }
@@ -337,6 +338,39 @@ void TestSession::resetAndAutoRun()
     w.M_AutoRunClick();
     w.close();
     QVERIFY(fx.ini().contains("AutoRun=0"));
+}
+
+void TestSession::vanishedAdapterCanBeChosenAgain()
+{
+    test::WindowFixture fx;
+    const QString ctl = fx.folder->path() + "control";
+    test::SensorSim sim({"--temp", "22.0", "--conversion", "instant", "--vanish-after", "2", "--control", ctl});
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.FormActivate();
+    w.BTN_Start_StopClick();
+    // The adapter is pulled: the window keeps working and shows the error.
+    QVERIFY(QTest::qWaitFor([&] { return w.TempIndicator().Text == "Ошибка датчика!"; }, 10000));
+    QVERIFY(!PortAlive());
+    w.BTN_Start_StopClick();
+    QCOMPARE(RunState.load(), rsStopped);
+    {
+        QFile control(ctl);
+        QVERIFY(control.open(QIODevice::WriteOnly));
+        control.write("plug\n");
+    }
+    const QString again = sim.nextPortLine();
+    QVERIFY(!again.isEmpty());
+    setPortPath(1, again.toStdString());
+    // Choosing the same port again opens the new device node and finds the sensor.
+    w.SelectPort(1);
+    QVERIFY(PortAlive());
+    QVERIFY(SensorFound.load());
+    w.BTN_Start_StopClick();
+    QVERIFY(QTest::qWaitFor([&] { return w.TempIndicator().Text == "22.0 °C"; }, 10000));
+    w.BTN_Start_StopClick();
+    w.close();
 }
 
 QTEST_MAIN(TestSession)

@@ -1,6 +1,9 @@
 // The main window: layout, menu, the settings on the controls, the life of
 // the window from creation to close, the single instance.
 
+#include "dialogs/colordialogseam.h"
+#include "dialogs/colorref.h"
+#include "dialogs/params.h"
 #include "mainwindow/signalclose.h"
 #include "mainwindow/singleinstance.h"
 #include "windowtest.h"
@@ -38,6 +41,7 @@ private slots:
     void dataFileFailureAtStartSavesNothing();
     void receiverSide();
     void secondInstanceBringsFirstForward();
+    void colourDialogRecolours();
 };
 
 void TestTMain::initTestCase() { ApplyLookAndFeel(*qApp); }
@@ -373,6 +377,39 @@ void TestTMain::secondInstanceBringsFirstForward()
     QCOMPARE(second.exitCode(), 0);
     QVERIFY(forward.count() >= 1 || forward.wait(2000));
     QVERIFY(!QFile::exists(QFileInfo(program).dir().filePath("KP33.ini")));
+}
+
+void TestTMain::colourDialogRecolours()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    SetColorChooser([](QWidget *, const QColor &) { return std::optional<QColor>(QColor(10, 20, 30)); });
+    // Cancel: nothing changes and the indicator is not repainted.
+    int draws = w.indicatorDraws();
+    QTimer::singleShot(0, [] {
+        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            d->reject();
+    });
+    w.N1Click();
+    QCOMPARE(w.indicatorDraws(), draws);
+    // OK with only the value colour changed: one repaint in the new colour.
+    QTimer::singleShot(0, [] {
+        auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        if (QWidget *swatch = d->findChild<QWidget *>("ValueT"))
+            QTest::mouseDClick(swatch, Qt::LeftButton);
+        if (auto *ok = d->findChild<QPushButton *>("BTN_OK"))
+            ok->click();
+    });
+    w.N1Click();
+    SetColorChooser(nullptr);
+    QCOMPARE(w.indicatorDraws(), draws + 1);
+    QCOMPARE(w.TempIndicator().FontColor, RefFromColor(QColor(10, 20, 30)));
+    w.close();
+    QVERIFY(fx.ini().contains("TempValueColor=" + QByteArray::number(RefFromColor(QColor(10, 20, 30)))));
 }
 
 QTEST_MAIN(TestTMain)

@@ -3,10 +3,17 @@
 // every opening shows the settings as they stand.
 
 #include "dialogs/colorref.h"
+#include "dialogs/about.h"
+#include "dialogs/helpviewer.h"
 #include "dialogs/params.h"
+#include "dialogs/pzd.h"
 #include "mainwindow/tmain.h"
+#include "measurement/readtemp.h"
+#include "sensorbus/globals.h"
 
+#include <QCoreApplication>
 #include <QLabel>
+#include <QThread>
 
 namespace kp33 {
 
@@ -51,10 +58,40 @@ void TMain::N1Click()
     SetFontColor(m_settings.TempValueColor);
 }
 
-void TMain::M_PZDClick() { m_commandLog << QStringLiteral("M_PZDClick"); }
+void TMain::M_PZDClick()
+{
+    BusyScope busy(this);
+    TPZD dialog(this, QPointer<QThread>(m_thread.data()), [this] { HaltProgram(); });
+    dialog.exec();
+}
 
-void TMain::N3Click() { m_commandLog << QStringLiteral("N3Click"); }
+void TMain::N3Click()
+{
+    m_commandLog << QStringLiteral("N3Click");
+    // The help stays open beside the window; measuring goes on meanwhile.
+    ShowHelp(this);
+}
 
-void TMain::N4Click() { m_commandLog << QStringLiteral("N4Click"); }
+void TMain::N4Click()
+{
+    m_commandLog << QStringLiteral("N4Click");
+    BusyScope busy(this);
+    ShowAbout(this);
+}
+
+void TMain::HaltProgram()
+{
+    // The data file cannot be opened as the user asked: end at once, in
+    // order (the thread first, then the port), saving nothing.
+    m_halting = true;
+    if (RunState.load() != rsStopped || sessionThreadAlive()) {
+        StopAlarm();
+        stopAndWait();
+        RunState = rsStopped;
+    }
+    releasePort();
+    m_closeSteps << QStringLiteral("halt");
+    QCoreApplication::exit(1);
+}
 
 } // namespace kp33

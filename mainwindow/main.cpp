@@ -37,6 +37,6 @@ int main(int argc, char **argv)
     });
     kp33::SignalClose signalClose(&window);
     window.show();
-    app.exec();
-    return 0;
+    // 0 after a normal close; 1 when the data file could not be opened.
+    return app.exec() == 0 && !window.Halting() ? 0 : 1;
 }

@@ -390,7 +390,8 @@ void TMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_closing) {
+    if (m_closing || m_halting) {
+        // Already closed, or ending without saving after a data-file failure.
         event->accept();
         return;
     }

@@ -112,6 +112,10 @@ public:
     std::uint32_t BlinkColor() const { return m_blinkColor; }
 
     bool OpenPort(std::uint8_t n);
+    // The data file failed where the program must not go on: stop, release
+    // the port, save nothing, leave the event loop with status 1.
+    void HaltProgram();
+    bool Halting() const { return m_halting; }
     // Message boxes of the window; a close meanwhile waits for the box.
     void ErrorBox(const QString &text);
     bool QuestionBox(const QString &text);
@@ -172,6 +176,7 @@ private:
     int m_busy = 0;
     bool m_closePending = false;
     bool m_closing = false;
+    bool m_halting = false;
     QStringList m_closeSteps;
     QStringList m_commandLog;
 

@@ -167,6 +167,16 @@ QList<QByteArray> linesOf(const QByteArray &text)
     return lines;
 }
 
+// Empty when every row is complete and holds one of the allowed temperatures.
+QString badRows(const QList<QByteArray> &rows, const QList<QByteArray> &allowed)
+{
+    QStringList bad;
+    for (const QByteArray &row : rows)
+        if (!CompleteRow.match(QString::fromLatin1(row)).hasMatch() || !allowed.contains(temperatureOf(row)))
+            bad << QString::fromLatin1(row).trimmed();
+    return bad.join(" | ");
+}
+
 // An X server of the test's own.
 class XServer {
 public:
@@ -215,6 +225,8 @@ struct Program {
     QProcess proc;
     std::unique_ptr<QProcess> sim;
     XServer x;
+    // The temperatures a row may hold; the simulator's and the error mark.
+    QList<QByteArray> allowed;
 
     Program() { dir.setAutoRemove(!qEnvironmentVariableIsSet("KP33_E2E_KEEP")); }
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -310,19 +322,30 @@ struct Program {
         }
         return all;
     }
-    // The rows, each with its CR (the LF split off).
+    // The rows ended by LF, each with its CR. A row still being written is
+    // not one yet; a file left without its last line end is caught by
+    // checking that it ends in CR LF once the program has closed.
     QList<QByteArray> rows(const QString &folder = "DATA") const
     {
         QList<QByteArray> out;
-        for (const QByteArray &l : data(folder).split('\n'))
-            if (!l.isEmpty())
+        for (const QString &name : dataFiles(folder)) {
+            QFile file(name);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            QList<QByteArray> lines = file.readAll().split('\n');
+            lines.removeLast(); // after the last LF
+            for (const QByteArray &l : lines)
                 out << l;
+        }
         return out;
     }
-    // Waits until cond holds; gives up early when the program has ended.
+    // Rows that are cut or hold a temperature not among `allowed`.
+    QString bad() const { return badRows(rows(), allowed); }
+    // Waits until cond holds; gives up early when the program has ended or a
+    // wrong row has turned up.
     bool waitFor(const std::function<bool()> &cond, int ms = RowWaitMs)
     {
-        (void)QTest::qWaitFor([&] { return cond() || !running(); }, ms);
+        (void)QTest::qWaitFor([&] { return cond() || !running() || !bad().isEmpty(); }, ms);
         return cond();
     }
     bool waitRows(qsizetype n) { return waitFor([&] { return rows().size() >= n; }); }
@@ -415,17 +438,16 @@ struct Program {
     }
 };
 
-// Empty when every row is complete and holds one of the allowed temperatures.
-QString badRows(const QList<QByteArray> &rows, const QList<QByteArray> &allowed)
-{
-    QStringList bad;
-    for (const QByteArray &row : rows)
-        if (!CompleteRow.match(QString::fromLatin1(row)).hasMatch() || !allowed.contains(temperatureOf(row)))
-            bad << QString::fromLatin1(row).trimmed();
-    return bad.join(" | ");
-}
-
 } // namespace
+
+// A wait on the program: a wrong row that turned up meanwhile is named first.
+#define WAIT_FOR(p, reached, what)                                                  \
+    do {                                                                            \
+        const bool reached_ = (reached);                                            \
+        const QString bad_ = (p).bad();                                             \
+        QVERIFY2(bad_.isEmpty(), qPrintable(QStringLiteral("wrong rows: ") + bad_)); \
+        QVERIFY2(reached_, what);                                                   \
+    } while (false)
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -454,10 +476,11 @@ void TestEndToEnd::initTestCase()
 void TestEndToEnd::measuresTheSimulatorAndSavesOnSigterm()
 {
     Program p;
+    p.allowed = {"23.5"};
     QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant"}));
     p.writeIni("; mine\n[GENERAL]\nAutoRun=1\n[PORTS]\nCOM1=" + p.port().toUtf8() + "\n");
     QVERIFY(p.start());
-    QVERIFY2(p.waitRows(3), "no rows recorded");
+    WAIT_FOR(p, p.waitRows(3), "no rows recorded");
     for (const QByteArray &row : p.rows())
         QVERIFY2(row.endsWith(",23.5,-55.0,125.0\r"), row.constData());
     QVERIFY(p.terminate());
@@ -476,32 +499,33 @@ void TestEndToEnd::measuresTheSimulatorAndSavesOnSigterm()
 void TestEndToEnd::unpluggedSensorShowsErrorRowsAndRecovers()
 {
     Program p;
+    p.allowed = {"21.0", "1000.0"};
     QVERIFY(p.startSim({"--temp", "21.0", "--conversion", "instant"}));
     // Values of its own, to see that the session's faults leave them alone.
     const Values given{{"GENERAL/AutoRun", "1"}, {"LEVELS/LoL", "-10"}, {"LEVELS/HiL", "60"},
                        {"LIMITS/LoT", "0"}, {"LIMITS/HiT", "50"}, {"COLORS/TempColor", "255"}};
     p.writeIni(given);
     QVERIFY(p.start());
-    QVERIFY(p.waitRows(2));
-    QVERIFY2(p.waitOnScreen(NormalLook), "the reading is not shown in the normal colour");
+    WAIT_FOR(p, p.waitRows(2), "no rows recorded");
+    WAIT_FOR(p, p.waitOnScreen(NormalLook), "the reading is not shown in the normal colour");
     QVERIFY2(!p.onScreen(ErrorLook), "the error colour is on screen before any error");
 
     p.control("unplug");
-    QVERIFY2(p.waitOnScreen(ErrorLook), "no error look after the sensor was unplugged");
+    WAIT_FOR(p, p.waitOnScreen(ErrorLook), "no error look after the sensor was unplugged");
     // From the row of the cycle that raised the error on, the rows carry the mark.
     const qsizetype raised = p.rows().size();
     QVERIFY(raised > 0);
-    QVERIFY(p.waitRows(raised + 2));
+    WAIT_FOR(p, p.waitRows(raised + 2), "no rows after the error was raised");
     const QList<QByteArray> during = p.rows().mid(raised - 1);
     for (const QByteArray &row : during)
         QVERIFY2(row.endsWith(",1000.0,-10.0,60.0\r"), row.constData());
 
     p.control("plug");
-    QVERIFY2(p.waitFor([&] { return p.lastRowIs("21.0"); }), "no recovery in the data file");
-    QVERIFY2(p.waitOnScreen(ErrorLook, false), "the error look stays after the sensor came back");
+    WAIT_FOR(p, p.waitFor([&] { return p.lastRowIs("21.0"); }), "no recovery in the data file");
+    WAIT_FOR(p, p.waitOnScreen(ErrorLook, false), "the error look stays after the sensor came back");
     QVERIFY(p.onScreen(NormalLook));
     // No wrong value ever reached the file: a reading or the error mark.
-    const QString bad = badRows(p.rows(), {"21.0", "1000.0"});
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     for (const QByteArray &row : p.rows())
         QVERIFY2(row.endsWith(",-10.0,60.0\r"), row.constData());
@@ -515,12 +539,13 @@ void TestEndToEnd::unpluggedSensorShowsErrorRowsAndRecovers()
 void TestEndToEnd::crcErrorsNeverStoreAWrongTemperature()
 {
     Program p;
+    p.allowed = {"23.5", "1000.0"};
     QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant", "--crc-error-rate", "0.05", "--seed", "4711"}));
     const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/SignalUse", "0"}};
     p.writeIni(given);
     QVERIFY(p.start());
-    QVERIFY2(p.waitFor([&] { return p.rows().size() >= 40; }, 120000), "40 rows did not come");
-    const QString bad = badRows(p.rows(), {"23.5", "1000.0"});
+    WAIT_FOR(p, p.waitFor([&] { return p.rows().size() >= 40; }, 120000), "40 rows did not come");
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     // The faults did happen, and the retries hid most of them.
     QVERIFY2(p.traced("FAULT crc") >= 1, "the simulator flipped no bit");
@@ -538,26 +563,26 @@ void TestEndToEnd::crcErrorsNeverStoreAWrongTemperature()
 void TestEndToEnd::lineHeldLowGivesErrorRowsNeverZero()
 {
     Program p;
+    p.allowed = {"19.5", "1000.0"};
     QVERIFY(p.startSim({"--temp", "19.5", "--conversion", "instant"}));
     const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/ControlT", "0"}};
     p.writeIni(given);
     QVERIFY(p.start());
-    QVERIFY(p.waitRows(2));
+    WAIT_FOR(p, p.waitRows(2), "no rows recorded");
 
     p.control("fault line-low on");
-    QVERIFY2(p.waitFor([&] {
+    WAIT_FOR(p, p.waitFor([&] {
                  qsizetype n = 0;
                  for (const QByteArray &row : p.rows())
                      n += temperatureOf(row) == "1000.0";
                  return n >= 3;
-             }),
-             "no error rows while the line is held low");
-    QVERIFY2(p.waitOnScreen(ErrorLook), "no error look while the line is held low");
+             }), "no error rows while the line is held low");
+    WAIT_FOR(p, p.waitOnScreen(ErrorLook), "no error look while the line is held low");
 
     p.control("fault line-low off");
-    QVERIFY2(p.waitFor([&] { return p.lastRowIs("19.5"); }), "no recovery after the line was let go");
+    WAIT_FOR(p, p.waitFor([&] { return p.lastRowIs("19.5"); }), "no recovery after the line was let go");
     // A line held low reads as zeros with a matching CRC: never a reading of 0.
-    const QString bad = badRows(p.rows(), {"19.5", "1000.0"});
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
 
     QVERIFY(p.terminate());
@@ -569,17 +594,18 @@ void TestEndToEnd::lineHeldLowGivesErrorRowsNeverZero()
 void TestEndToEnd::lostEchoesGiveTheTemperatureOrTheErrorMark()
 {
     Program p;
+    p.allowed = {"22.5", "1000.0"};
     QVERIFY(p.startSim({"--temp", "22.5", "--conversion", "instant", "--seed", "2718"}));
     const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/AutoScale", "0"}};
     p.writeIni(given);
     QVERIFY(p.start());
     // The losses begin once the session runs: a search that lost its echoes
     // would end in the demonstration question instead.
-    QVERIFY(p.waitRows(1));
+    WAIT_FOR(p, p.waitRows(1), "no rows recorded");
     p.control("fault lost 0.01");
-    QVERIFY2(p.waitFor([&] { return p.rows().size() >= 20; }, 90000), "20 rows did not come");
+    WAIT_FOR(p, p.waitFor([&] { return p.rows().size() >= 20; }, 90000), "20 rows did not come");
     QVERIFY2(p.traced("FAULT lost-echo") >= 1, "the simulator lost no echo");
-    const QString bad = badRows(p.rows(), {"22.5", "1000.0"});
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
 
     QVERIFY(p.terminate());
@@ -591,24 +617,24 @@ void TestEndToEnd::lostEchoesGiveTheTemperatureOrTheErrorMark()
 void TestEndToEnd::vanishedPortKeepsTheProgramResponsive()
 {
     Program p;
+    p.allowed = {"24.0", "1000.0"};
     QVERIFY(p.startSim({"--temp", "24.0", "--conversion", "instant"}));
     const Values given{{"GENERAL/AutoRun", "1"}};
     p.writeIni(given);
     QVERIFY(p.start());
-    QVERIFY(p.waitRows(2));
+    WAIT_FOR(p, p.waitRows(2), "no rows recorded");
 
     p.control("vanish");
-    QVERIFY(p.waitFor([&] { return !QFile::exists(p.port()); }));
+    WAIT_FOR(p, p.waitFor([&] { return !QFile::exists(p.port()); }), "the port did not go away");
     const qsizetype before = p.rows().size();
     // Still measuring: error rows keep coming, and the screen says so.
-    QVERIFY2(p.waitFor([&] {
+    WAIT_FOR(p, p.waitFor([&] {
                  const QList<QByteArray> r = p.rows();
                  return r.size() >= before + 3 && temperatureOf(r.last()) == "1000.0" &&
                         temperatureOf(r[r.size() - 2]) == "1000.0";
-             }),
-             "no error rows after the port went away");
-    QVERIFY2(p.waitOnScreen(ErrorLook), "no error look after the port went away");
-    const QString bad = badRows(p.rows(), {"24.0", "1000.0"});
+             }), "no error rows after the port went away");
+    WAIT_FOR(p, p.waitOnScreen(ErrorLook), "no error look after the port went away");
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
 
     QElapsedTimer closing;
@@ -639,11 +665,12 @@ void TestEndToEnd::fullDeviceAsDataFileClosesInOrder()
 void TestEndToEnd::dataFolderReplacedByAFileClosesInOrder()
 {
     Program p;
+    p.allowed = {"20.5"};
     QVERIFY(p.startSim({"--temp", "20.5", "--conversion", "instant"}));
     const Values given{{"GENERAL/AutoRun", "1"}};
     p.writeIni(given);
     QVERIFY(p.start());
-    QVERIFY(p.waitRows(3));
+    WAIT_FOR(p, p.waitRows(3), "no rows recorded");
 
     // DATA becomes a regular file in one step, so the program cannot make the
     // folder anew in between; the folder itself lives on as DATA.old.
@@ -651,7 +678,7 @@ void TestEndToEnd::dataFolderReplacedByAFileClosesInOrder()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.write("not a folder\n");
     blocker.close();
-    QByteArray before = p.data();
+    const QByteArray before = p.data();
     QVERIFY2(::renameat2(AT_FDCWD, QFile::encodeName(p.path("DATA.swap")).constData(), AT_FDCWD,
                          QFile::encodeName(p.path("DATA")).constData(), RENAME_EXCHANGE) == 0,
              std::strerror(errno));
@@ -680,6 +707,7 @@ void TestEndToEnd::dataFolderReplacedByAFileClosesInOrder()
 void TestEndToEnd::garbageSettingsFileStartsOnDefaultsAndKeepsItsLines()
 {
     Program p;
+    p.allowed = {"22.0"};
     QVERIFY(p.startSim({"--temp", "22.0", "--conversion", "instant"}));
     QRandomGenerator rng(9001);
     QByteArray garbage(8192, Qt::Uninitialized);
@@ -691,8 +719,8 @@ void TestEndToEnd::garbageSettingsFileStartsOnDefaultsAndKeepsItsLines()
     const Values given{{"GENERAL/AutoRun", "1"}};
     p.writeIni(garbage + "\n" + iniText(given, p.port()));
     QVERIFY(p.start());
-    QVERIFY(p.waitRows(2));
-    const QString bad = badRows(p.rows(), {"22.0"});
+    WAIT_FOR(p, p.waitRows(2), "no rows recorded");
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     for (const QByteArray &row : p.rows())
         QVERIFY2(row.endsWith(",-55.0,125.0\r"), row.constData());
@@ -718,6 +746,7 @@ void TestEndToEnd::garbageSettingsFileStartsOnDefaultsAndKeepsItsLines()
 void TestEndToEnd::killedAtRandomMomentsLeavesOnlyCompleteRows()
 {
     Program p;
+    p.allowed = {"-3.5"};
     QVERIFY(p.startSim({"--temp", "-3.5", "--conversion", "instant"}));
     const Values given{{"GENERAL/AutoRun", "1"}, {"LEVELS/LoL", "-20"}};
     p.writeIni(given);
@@ -728,7 +757,7 @@ void TestEndToEnd::killedAtRandomMomentsLeavesOnlyCompleteRows()
         // Odd sessions are killed while they measure, even ones wherever they
         // happen to be (starting, searching, measuring).
         if (session % 2 == 1)
-            QVERIFY2(p.waitRows(before + 1),
+            WAIT_FOR(p, p.waitRows(before + 1),
                      qPrintable(QStringLiteral("session %1 recorded nothing (a stale lock?)").arg(session)));
         QTest::qWait(static_cast<int>(rng.bounded(300, 3001)));
         QVERIFY2(p.running(), qPrintable(QStringLiteral("session %1 ended by itself").arg(session)));
@@ -739,13 +768,12 @@ void TestEndToEnd::killedAtRandomMomentsLeavesOnlyCompleteRows()
     // The last one starts after all those kills and closes normally.
     const qsizetype before = p.rows().size();
     QVERIFY(p.start());
-    QVERIFY2(p.waitRows(before + 2), "no rows after the kills (a stale lock?)");
+    WAIT_FOR(p, p.waitRows(before + 2), "no rows after the kills (a stale lock?)");
     QVERIFY(p.terminate());
     QVERIFY(p.closedNormally());
 
-    const QList<QByteArray> rows = p.rows();
-    QVERIFY(rows.size() >= 12);
-    const QString bad = badRows(rows, {"-3.5"});
+    QVERIFY(p.rows().size() >= 12);
+    const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     QVERIFY2(p.data().endsWith("\r\n"), "the last row is not complete");
     const QString wrong = p.settingsMismatch(given);

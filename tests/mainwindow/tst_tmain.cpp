@@ -42,6 +42,8 @@ private slots:
     void receiverSide();
     void secondInstanceBringsFirstForward();
     void colourDialogRecolours();
+    void aboutFromMenuAndSystemCommand();
+    void haltSavesNothing();
 };
 
 void TestTMain::initTestCase() { ApplyLookAndFeel(*qApp); }
@@ -410,6 +412,46 @@ void TestTMain::colourDialogRecolours()
     QCOMPARE(w.TempIndicator().FontColor, RefFromColor(QColor(10, 20, 30)));
     w.close();
     QVERIFY(fx.ini().contains("TempValueColor=" + QByteArray::number(RefFromColor(QColor(10, 20, 30)))));
+}
+
+void TestTMain::aboutFromMenuAndSystemCommand()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QStringList shown;
+    const auto closeBox = [&] {
+        QTimer::singleShot(0, [&] {
+            if (QWidget *d = QApplication::activeModalWidget()) {
+                shown << d->metaObject()->className();
+                qobject_cast<QDialog *>(d)->accept();
+            }
+        });
+    };
+    closeBox();
+    child<QAction>(&w, "N4")->trigger();
+    closeBox();
+    w.wmSysCommand(SysCommandAbout);
+    w.wmSysCommand(1026); // any other command leaves it alone
+    QCOMPARE(shown, (QStringList{"kp33::TAbout", "kp33::TAbout"}));
+    w.close();
+}
+
+void TestTMain::haltSavesNothing()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.BTN_Start_StopClick(); // a demonstration session runs
+    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    w.HaltProgram();
+    QVERIFY(!w.sessionThreadAlive());
+    QCOMPARE(w.closeSteps(), QStringList{"halt"});
+    w.close(); // the window goes without saving
+    QCOMPARE(w.closeSteps(), QStringList{"halt"});
+    QCOMPARE(fx.ini(), QByteArray("[DATA]\nSave=0\n"));
 }
 
 QTEST_MAIN(TestTMain)

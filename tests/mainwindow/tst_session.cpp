@@ -268,14 +268,7 @@ void TestSession::searchThroughSimulator()
     QFETCH(bool, found);
     test::WindowFixture fx;
     test::SensorSim sim(rom.isEmpty() ? QStringList{"--line-low"} : QStringList{"--rom", rom});
-    TInitSensor dialog(nullptr, 1, [](std::uint8_t) {
-        CloseCOM();
-        if (!OpenCOM("COM1"))
-            return false;
-        SetCOMTo(-1, 0, 0, 0, 0);
-        SetModCOM(9600, 8, 0, 2, 1, 0);
-        return true;
-    });
+    TInitSensor dialog(nullptr, 1, [](std::uint8_t) { return test::openPort(); });
     QCOMPARE(child<QLabel>(&dialog, "FindSensor")->text(), QStringLiteral("Ищу датчик на порте COM1..."));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Инициализация датчика"));
     const std::uint64_t t0 = fx.clock->sleptMs();

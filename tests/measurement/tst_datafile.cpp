@@ -266,11 +266,7 @@ void TestDataFile::fifoOrFolderRefused()
 void TestDataFile::rowsFromSensorEndToEnd()
 {
     test::SensorSim sim({"--temp", "23.5", "--conversion", "instant", "--unplug-after", "2"});
-    PurgeCOM();
-    CloseCOM();
-    QVERIFY(OpenCOM("COM1"));
-    SetCOMTo(-1, 0, 0, 0, 0);
-    SetModCOM(9600, 8, 0, 2, 1, 0);
+    QVERIFY(test::openPort());
     SensorFound = true;
     SensorType = stDS18B20;
     history().SetLoL(10);

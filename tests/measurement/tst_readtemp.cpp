@@ -15,19 +15,9 @@
 using namespace kp33;
 using kp33::test::Probe;
 using kp33::test::SensorSim;
+using kp33::test::openPort;
 
 namespace {
-
-bool openPort()
-{
-    PurgeCOM();
-    CloseCOM();
-    if (!OpenCOM("COM1"))
-        return false;
-    SetCOMTo(-1, 0, 0, 0, 0);
-    SetModCOM(9600, 8, 0, 2, 1, 0);
-    return true;
-}
 
 // A clock that lets a test act at the moment the thread starts a given sleep.
 class HookClock final : public Clock {

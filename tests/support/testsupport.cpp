@@ -125,4 +125,15 @@ QString SensorSim::errors() const
     return trace(QStringLiteral("ERROR")).join(QLatin1Char('\n'));
 }
 
+bool openPort()
+{
+    PurgeCOM();
+    CloseCOM();
+    if (!OpenCOM("COM1"))
+        return false;
+    SetCOMTo(-1, 0, 0, 0, 0);
+    SetModCOM(9600, 8, 0, 2, 1, 0);
+    return true;
+}
+
 } // namespace kp33::test

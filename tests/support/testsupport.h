@@ -86,4 +86,8 @@ private:
     QString m_trace;
 };
 
+// Opens COM1 the way the session does (purge, close, open, no read waits,
+// 9600 bit/s); false when the port cannot be opened.
+bool openPort();
+
 } // namespace kp33::test

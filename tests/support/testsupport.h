@@ -14,7 +14,8 @@ namespace kp33::test {
 
 // Time moves only when the code sleeps or a wait for input times out. Waits
 // for input still poll the real descriptor, so echoes from the simulator arrive
-// as they would; only a missing echo advances the fake time by its time-out.
+// as they would; only a missing echo advances the fake time by its time-out
+// (after a real wait of at least a quarter second).
 class FakeClock final : public Clock {
 public:
     explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)),

@@ -30,10 +30,9 @@ const QRegularExpression CompleteRow(QStringLiteral(R"(^\d\d:\d\d:\d\d,-?\d+\.\d
 
 QByteArray temperatureOf(const QByteArray &row) { return row.split(',').value(1); }
 
-// Runs a helper tool on the test's display; its standard output, or a null
-// array when it failed to run or exited non-zero.
-QByteArray runTool(const QString &display, const QString &program, const QStringList &args,
-                   int *exitCode = nullptr)
+// Runs a helper tool on the test's display; its standard output, empty when
+// it failed or exited non-zero.
+QByteArray runTool(const QString &display, const QString &program, const QStringList &args)
 {
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -45,18 +44,11 @@ QByteArray runTool(const QString &display, const QString &program, const QString
     if (!tool.waitForStarted(5000) || !tool.waitForFinished(15000)) {
         tool.kill();
         tool.waitForFinished(2000);
-        if (exitCode)
-            *exitCode = -1;
         return {};
     }
-    if (exitCode)
-        *exitCode = tool.exitCode();
     if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
         return {};
-    QByteArray out = tool.readAllStandardOutput();
-    if (out.isNull())
-        out = QByteArray("");
-    return out;
+    return tool.readAllStandardOutput();
 }
 
 // The 22 keys the program writes, each with its default as the program saves it.
@@ -97,12 +89,31 @@ QByteArray iniText(const Values &given, const QString &port)
     return text;
 }
 
+// Splits a file into its lines by either line break, as a settings reader sees them.
+QList<QByteArray> linesOf(const QByteArray &text)
+{
+    QList<QByteArray> lines;
+    QByteArray current;
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!current.isEmpty())
+                lines << current;
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.isEmpty())
+        lines << current;
+    return lines;
+}
+
 // Every occurrence of each key of the settings file, by "SECTION/key" folded to lower case.
 QMap<QString, QStringList> parseIni(const QByteArray &ini)
 {
     QMap<QString, QStringList> found;
     QString section;
-    for (QByteArray line : ini.split('\n')) {
+    for (QByteArray line : linesOf(ini)) {
         line = line.trimmed();
         if (line.startsWith('[') && line.indexOf(']') > 0) {
             section = QString::fromUtf8(line.mid(1, line.indexOf(']') - 1)).trimmed().toLower();
@@ -140,31 +151,16 @@ QString settingsMismatch(const QByteArray &ini, const Values &given, const QStri
             continue;
         }
         const QString want = given.value(id, QString::fromLatin1(k.value));
-        const bool same = k.temperature ? QString(got).replace(',', '.').toDouble() == want.toDouble()
-                                        : got == want;
+        bool same = got == want;
+        if (k.temperature) {
+            bool gotOk = false, wantOk = false;
+            const double g = QString(got).replace(',', '.').toDouble(&gotOk);
+            same = gotOk && g == want.toDouble(&wantOk) && wantOk;
+        }
         if (!same)
             wrong << QStringLiteral("%1=%2, expected %3").arg(id, got, want);
     }
     return wrong.join("; ");
-}
-
-// Splits a file into its lines by either line break, as a settings reader sees them.
-QList<QByteArray> linesOf(const QByteArray &text)
-{
-    QList<QByteArray> lines;
-    QByteArray current;
-    for (char c : text) {
-        if (c == '\n' || c == '\r') {
-            if (!current.isEmpty())
-                lines << current;
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.isEmpty())
-        lines << current;
-    return lines;
 }
 
 // Empty when every row is complete and holds one of the allowed temperatures.
@@ -228,6 +224,7 @@ struct Program {
     // The temperatures a row may hold; the simulator's and the error mark.
     QList<QByteArray> allowed;
 
+    // KP33_E2E_KEEP set: the folders stay behind for a look after a failure.
     Program() { dir.setAutoRemove(!qEnvironmentVariableIsSet("KP33_E2E_KEEP")); }
     QString path(const QString &name) const { return dir.filePath(name); }
     // As the program sees its own folder: symbolic links resolved.
@@ -239,7 +236,8 @@ struct Program {
         sim = std::make_unique<QProcess>();
         sim->setStandardOutputFile(QProcess::nullDevice());
         sim->start(kp33::test::SensorSim::executable(),
-                   QStringList{"--link", port(), "--control", path("control"), "--trace", path("trace")} + args);
+                   QStringList{"--link", port(), "--control", path("control"), "--trace", path("trace")} +
+                       args);
         return sim->waitForStarted(5000) && QTest::qWaitFor([&] { return QFile::exists(port()); }, 5000);
     }
     void control(const QByteArray &line) const
@@ -287,7 +285,8 @@ struct Program {
         // never meets this one.
         for (const char *sub : {"rt", "config", "tmp"})
             QDir(dir.path()).mkpath(sub);
-        QFile::setPermissions(path("rt"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(path("rt"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", path("rt"));
         env.insert("XDG_CONFIG_HOME", path("config"));
@@ -296,6 +295,15 @@ struct Program {
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.remove("WAYLAND_DISPLAY");
         env.remove("XAUTHORITY");
+        // Built with LeakSanitizer: Qt's D-Bus thread, which the X11 platform
+        // starts, leaves a read buffer of the system's libdbus behind at exit.
+        // That is not the program's leak; anything else still fails the close.
+        QFile suppressions(path("lsan.supp"));
+        if (suppressions.open(QIODevice::WriteOnly))
+            suppressions.write("leak:libdbus-1.so\n");
+        const QString lsan = env.value("LSAN_OPTIONS");
+        const QString own = "suppressions=" + path("lsan.supp");
+        env.insert("LSAN_OPTIONS", lsan.isEmpty() ? own : lsan + ':' + own);
         proc.setProcessEnvironment(env);
         // Its own log beside it, shown when a test fails.
         proc.setStandardOutputFile(path("kp33.log"), QIODevice::Append);
@@ -358,7 +366,8 @@ struct Program {
     // The whole screen as RGB triples.
     QByteArray screen() const
     {
-        const QByteArray ppm = runTool(x.display(), "import", {"-display", x.display(), "-window", "root", "-depth", "8", "ppm:-"});
+        const QByteArray ppm = runTool(x.display(), "import",
+                                       {"-display", x.display(), "-window", "root", "-depth", "8", "ppm:-"});
         // P6 <w> <h> 255, one whitespace, then the pixels.
         int fields = 0;
         qsizetype i = 0;
@@ -388,7 +397,8 @@ struct Program {
     // The program's visible error boxes.
     QStringList errorBoxes() const
     {
-        const QByteArray out = runTool(x.display(), "xdotool", {"search", "--onlyvisible", "--name", "^Ошибка$"});
+        const QByteArray out =
+            runTool(x.display(), "xdotool", {"search", "--onlyvisible", "--name", "^Ошибка$"});
         return QString::fromLatin1(out).split('\n', Qt::SkipEmptyParts);
     }
     // Waits for an error box and answers it with Return, as a user would;
@@ -540,7 +550,8 @@ void TestEndToEnd::crcErrorsNeverStoreAWrongTemperature()
 {
     Program p;
     p.allowed = {"23.5", "1000.0"};
-    QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant", "--crc-error-rate", "0.05", "--seed", "4711"}));
+    QVERIFY(p.startSim(
+        {"--temp", "23.5", "--conversion", "instant", "--crc-error-rate", "0.05", "--seed", "4711"}));
     const Values given{{"GENERAL/AutoRun", "1"}, {"GENERAL/SignalUse", "0"}};
     p.writeIni(given);
     QVERIFY(p.start());
@@ -603,10 +614,17 @@ void TestEndToEnd::lostEchoesGiveTheTemperatureOrTheErrorMark()
     // would end in the demonstration question instead.
     WAIT_FOR(p, p.waitRows(1), "no rows recorded");
     p.control("fault lost 0.01");
+    const qsizetype before = p.rows().size();
     WAIT_FOR(p, p.waitFor([&] { return p.rows().size() >= 20; }, 90000), "20 rows did not come");
     QVERIFY2(p.traced("FAULT lost-echo") >= 1, "the simulator lost no echo");
     const QString bad = p.bad();
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    // A lost echo costs a reading, never the session: readings go on.
+    qsizetype readings = 0;
+    for (const QByteArray &row : p.rows().mid(before))
+        readings += temperatureOf(row) == "22.5";
+    QVERIFY2(readings >= 3,
+             qPrintable(QStringLiteral("%1 readings among the rows with losses").arg(readings)));
 
     QVERIFY(p.terminate());
     QVERIFY(p.closedNormally());
@@ -640,7 +658,8 @@ void TestEndToEnd::vanishedPortKeepsTheProgramResponsive()
     QElapsedTimer closing;
     closing.start();
     QVERIFY(p.terminate());
-    QVERIFY2(closing.elapsed() < 5000, qPrintable(QStringLiteral("closing took %1 ms").arg(closing.elapsed())));
+    QVERIFY2(closing.elapsed() < 5000,
+             qPrintable(QStringLiteral("closing took %1 ms").arg(closing.elapsed())));
     QVERIFY(p.closedNormally());
     const QString wrong = p.settingsMismatch(given);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));

@@ -85,7 +85,7 @@ void TMain::DrawIndicator()
     FrameTemp->setImage(image);
 }
 
-void TMain::DrawThermometer(bool active, long double t)
+void TMain::DrawThermometer(bool active, long double t, long double lol, long double hil)
 {
     if (m_thermometer.isNull()) {
         m_thermometer = QImage(ThermW, ThermH, QImage::Format_ARGB32_Premultiplied);
@@ -99,10 +99,9 @@ void TMain::DrawThermometer(bool active, long double t)
     if (active) {
         QColor colour(0, 255, 0);
         if (ControlT->isChecked()) {
-            const HistorySnapshot s = history().Snapshot();
-            if (t < s.LoL)
+            if (t < lol)
                 colour = QColor(0, 0, 255);
-            if (t > s.HiL)
+            if (t > hil)
                 colour = QColor(255, 0, 0);
         }
         c.setPen(colour, 1);
@@ -147,7 +146,7 @@ void TMain::UpdateDisplay()
         OutMAX->setText(TempToStr(s.MaxTemp) + QStringLiteral(" °C  "));
         OutMIN->setText(TempToStr(s.MinTemp) + QStringLiteral(" °C  "));
         OutAVG->setText(TempToStr((s.MaxTemp + s.MinTemp) / 2) + QStringLiteral(" °C  "));
-        DrawThermometer(true, t);
+        DrawThermometer(true, t, s.LoL, s.HiL);
     } else {
         if (state == rsStarting) {
             SetFontSize(12);
@@ -159,7 +158,7 @@ void TMain::UpdateDisplay()
             SetText(QStringLiteral("- - - °C"));
             SetApplicationTitle(QStringLiteral("Термометр KP33"));
         }
-        DrawThermometer(false, t);
+        DrawThermometer(false, t, s.LoL, s.HiL);
         OutMAX->setText(NoValue);
         OutMIN->setText(NoValue);
         OutAVG->setText(NoValue);

@@ -161,7 +161,8 @@ private:
     void setStartStopCaption(bool running);
     void ControlTClick();
     void AutoScaleClick();
-    void DrawThermometer(bool active, long double t);
+    // The band limits come from the same snapshot as t.
+    void DrawThermometer(bool active, long double t, long double lol, long double hil);
     void DrawGraph(const HistorySnapshot &s);
     void connectLimitControls();
     void applyPairEdit(QLineEdit *edit, bool isHigh, long double &lo, long double &hi);

@@ -2,7 +2,6 @@
 // Each dialog is built anew, shown modally and destroyed when it closes, so
 // every opening shows the settings as they stand.
 
-#include "dialogs/colorref.h"
 #include "dialogs/about.h"
 #include "dialogs/helpviewer.h"
 #include "dialogs/params.h"
@@ -12,21 +11,10 @@
 #include "sensorbus/globals.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QThread>
 
 namespace kp33 {
 
-namespace {
-
-void setLabelColour(QLabel *l, std::uint32_t colour)
-{
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, ColorFromRef(colour));
-    l->setPalette(p);
-}
-
-} // namespace
 
 void TMain::N1Click()
 {
@@ -51,10 +39,7 @@ void TMain::N1Click()
     m_settings.HPTColor = colours[HPTColor];
     // The limit labels follow their curves whatever closed the dialog; the
     // indicator repaints only when its text colour really changed.
-    setLabelColour(LoD, m_settings.LPTColor);
-    setLabelColour(MinT, m_settings.LPTColor);
-    setLabelColour(HiD, m_settings.HPTColor);
-    setLabelColour(MaxT, m_settings.HPTColor);
+    ColourLimitLabels();
     SetFontColor(m_settings.TempValueColor);
 }
 

@@ -323,10 +323,7 @@ void TMain::applySettingsToControls()
     EditLoT->setText(TempToStr(m_settings.LoT));
     EditHiL->setText(TempToStr(history().HiL()));
     EditLoL->setText(TempToStr(history().LoL()));
-    setFontColor(LoD, m_settings.LPTColor);
-    setFontColor(MinT, m_settings.LPTColor);
-    setFontColor(HiD, m_settings.HPTColor);
-    setFontColor(MaxT, m_settings.HPTColor);
+    ColourLimitLabels();
     M_AS->setChecked(m_settings.SignalUse);
     M_AutoRun->setChecked(m_settings.AutoRun);
     ControlT->setChecked(m_settings.ControlT);
@@ -335,20 +332,25 @@ void TMain::applySettingsToControls()
     AutoScaleClick();
 }
 
-void TMain::ControlTClick()
+namespace {
+void enableAll(std::initializer_list<QWidget *> widgets, bool on)
 {
-    const bool on = ControlT->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(EditLoL), static_cast<QWidget *>(EditHiL),
-                       static_cast<QWidget *>(SpinLoL), static_cast<QWidget *>(SpinHiL)})
+    for (QWidget *w : widgets)
         w->setEnabled(on);
 }
+} // namespace
 
-void TMain::AutoScaleClick()
+void TMain::ControlTClick() { enableAll({EditLoL, EditHiL, SpinLoL, SpinHiL}, ControlT->isChecked()); }
+
+void TMain::AutoScaleClick() { enableAll({EditLoT, EditHiT, SpinLoT, SpinHiT}, !AutoScale->isChecked()); }
+
+void TMain::ColourLimitLabels()
 {
-    const bool on = !AutoScale->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(EditLoT), static_cast<QWidget *>(EditHiT),
-                       static_cast<QWidget *>(SpinLoT), static_cast<QWidget *>(SpinHiT)})
-        w->setEnabled(on);
+    // The labels wear the colours of the limit curves they name.
+    setFontColor(LoD, m_settings.LPTColor);
+    setFontColor(MinT, m_settings.LPTColor);
+    setFontColor(HiD, m_settings.HPTColor);
+    setFontColor(MaxT, m_settings.HPTColor);
 }
 
 void TMain::probePorts()

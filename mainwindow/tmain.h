@@ -161,6 +161,7 @@ private:
     void setStartStopCaption(bool running);
     void ControlTClick();
     void AutoScaleClick();
+    void ColourLimitLabels();
     // The band limits come from the same snapshot as t.
     void DrawThermometer(bool active, long double t, long double lol, long double hil);
     void DrawGraph(const HistorySnapshot &s);

@@ -8,6 +8,7 @@
 #   ./dev.sh asan   the tests again, built with AddressSanitizer and UBSan
 #   ./dev.sh tsan   the measurement and data-file tests under ThreadSanitizer
 #   ./dev.sh longrun  90 000 measurement cycles on the fast clock (minutes)
+#   ./dev.sh adapters 60 s of measuring through adapters of 0..16 ms echo latency
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -100,6 +101,20 @@ longrun)
     configure_and_build build
     run_tests build --label-regex longrun --verbose
     ;;
+adapters)
+    install_missing
+    configure_and_build build
+    # The long form of the end-to-end latency test: a minute of measuring per
+    # adapter, in a scratch environment of its own.
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/kp33-adapters.XXXXXX")
+    mkdir -p "$scratch/tmp" "$scratch/config" && mkdir -m 700 "$scratch/run"
+    QT_QPA_PLATFORM=offscreen TMPDIR="$scratch/tmp" XDG_RUNTIME_DIR="$scratch/run" \
+        XDG_CONFIG_HOME="$scratch/config" KP33_PROGRAM=build/bin/kp33 \
+        KP33_SENSOR_SIM=build/bin/kp33-sensor-sim KP33_E2E_ADAPTER_SECONDS=60 \
+        KP33_E2E_ADAPTER_LATENCIES=0,1,2,4,8,16 \
+        build/bin/tst_e2e readsEverySecondThroughSlowAdapters
+    rm -rf "$scratch"
+    ;;
 bench)
     install_missing
     configure_and_build build
@@ -131,7 +146,7 @@ tsan)
         run_tests build-tsan --tests-regex 'tst_(readtemp|datafile|history|txrx)$'
     ;;
 *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

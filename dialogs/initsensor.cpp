@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QTimer>
+#include <iterator>
 
 namespace kp33 {
 
@@ -106,11 +107,12 @@ void TInitSensor::TimerTimer()
     if (m_openPort(m_port)) {
         for (int attempt = 0; attempt < Attempts && !found; ++attempt) {
             if (OWReset()) {
-                OWWriteByte(cmdReadRom);
+                // Read ROM and the eight code bytes in one burst; a burst that
+                // came back short reads as 0xFF bytes, whose CRC fails.
+                OWBlock(&cmdReadRom, 1, rom, std::size(rom));
                 CRC8 = 0;
                 bool allZero = true;
-                for (auto &b : rom) {
-                    b = OWReadByte();
+                for (std::uint8_t b : rom) {
                     CRC8Add(b);
                     allZero = allZero && b == 0;
                 }

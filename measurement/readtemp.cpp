@@ -8,6 +8,7 @@
 #include "sensorbus/txrx.h"
 
 #include <cmath>
+#include <iterator>
 #include <numbers>
 
 namespace kp33 {
@@ -91,8 +92,8 @@ void ReadTemp::run()
         if (!SensorFound.load()) {
             t = DemoTemp(history().SampleIndex());
         } else if (OWReset()) {
-            OWWriteByte(cmdSkipRom);
-            OWWriteByte(cmdConvertT);
+            const std::uint8_t convert[] = {cmdSkipRom, cmdConvertT};
+            OWBlock(convert, std::size(convert), nullptr, 0);
             theClock().sleep(ConversionWaitMs);
             std::uint8_t l, h, cr, cpc;
             if (ReadTempBytes(l, h, cr, cpc))

@@ -27,7 +27,12 @@ bool SetCOMTo(int readInterval, int readMultiplier, int readConstant, int writeM
 bool SetModCOM(int bitRate, int dataBits, int parity, int s, int d, int x);
 bool PurgeCOM();
 bool TxByteCOM(std::uint8_t b);
-// Reads at most one byte; *received is 1 when a byte was stored, else 0.
+// Writes up to count characters in one go (a burst of bit slots); returns how
+// many were taken. Characters not taken are never echoed, so the caller's
+// echo deadline catches them.
+std::uint32_t TxDataCOM(const std::uint8_t *data, std::uint32_t count);
+// Reads what has arrived, at most `wanted` bytes; *received is how many were
+// stored (0 when nothing was there).
 bool RxDataCOM(std::uint8_t *buffer, std::uint32_t wanted, std::uint32_t *received);
 
 // Waits on the clock seam until input is there or timeoutMs has passed. With

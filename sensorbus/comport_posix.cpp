@@ -200,21 +200,30 @@ bool PurgeCOM()
     return ::tcflush(fd, TCIFLUSH) == 0;
 }
 
-bool TxByteCOM(std::uint8_t b)
+std::uint32_t TxDataCOM(const std::uint8_t *data, std::uint32_t count)
 {
     const int fd = portFd.load();
-    if (fd < 0 || portGone.load())
-        return false;
-    ssize_t n;
-    do {
-        n = ::write(fd, &b, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n == 1)
-        return true;
-    if (n < 0 && (errno == EIO || errno == ENODEV || errno == ENXIO))
-        markGone();
-    return false;
+    if (fd < 0 || portGone.load() || !data)
+        return 0;
+    std::uint32_t sent = 0;
+    while (sent < count) {
+        const ssize_t n = ::write(fd, data + sent, count - sent);
+        if (n > 0) {
+            sent += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A full output queue (EAGAIN) ends the burst short; the missing
+        // echoes then time out like any lost ones.
+        if (n < 0 && (errno == EIO || errno == ENODEV || errno == ENXIO))
+            markGone();
+        break;
+    }
+    return sent;
 }
+
+bool TxByteCOM(std::uint8_t b) { return TxDataCOM(&b, 1) == 1; }
 
 bool RxDataCOM(std::uint8_t *buffer, std::uint32_t wanted, std::uint32_t *received)
 {
@@ -225,11 +234,11 @@ bool RxDataCOM(std::uint8_t *buffer, std::uint32_t wanted, std::uint32_t *receiv
         return false;
     ssize_t n;
     do {
-        n = ::read(fd, buffer, 1);
+        n = ::read(fd, buffer, wanted);
     } while (n < 0 && errno == EINTR);
-    if (n == 1) {
+    if (n > 0) {
         if (received)
-            *received = 1;
+            *received = static_cast<std::uint32_t>(n);
         return true;
     }
     // read 0 on a terminal in raw non-blocking mode means hang-up; EIO is what

@@ -5,19 +5,26 @@
 #include "sensorbus/crc8.h"
 #include "sensorbus/globals.h"
 
+#include <array>
+#include <iterator>
+
 namespace kp33 {
 
 std::uint8_t CRC8 = 0;
 
 namespace {
 
-// Polls for one echo character until t0 + busTimeoutMs has passed. The
-// unsigned difference keeps the deadline right across the tick count's wrap.
-bool awaitEcho(std::uint32_t t0, std::uint8_t &echo)
+// Waits for the first `want` echoes of a burst of `sent` characters, reading
+// whatever else of the burst has come. t0 is where the deadline counts from;
+// the unsigned difference keeps it right across the tick count's wrap.
+bool awaitEchoes(std::uint32_t t0, std::uint8_t *echoes, std::uint32_t sent, std::uint32_t &got,
+                 std::uint32_t want)
 {
     for (;;) {
-        std::uint32_t got = 0;
-        if (RxDataCOM(&echo, 1, &got) && got == 1)
+        std::uint32_t n = 0;
+        if (got < sent && RxDataCOM(echoes + got, sent - got, &n))
+            got += n;
+        if (got >= want)
             return true;
         const std::uint32_t elapsed = theClock().tickCount() - t0;
         if (elapsed > busTimeoutMs)
@@ -36,39 +43,61 @@ bool OWReset()
     // line low for about 520 µs: the reset pulse.
     TxByteCOM(0xF0);
     std::uint8_t echo = 0xF0;
-    const bool answered = awaitEcho(theClock().tickCount(), echo);
+    std::uint32_t got = 0;
+    const bool answered = awaitEchoes(theClock().tickCount(), &echo, 1, got, 1);
     SetModCOM(115200, 8, 0, 0, 1, 0);
     // A presence pulse pulls the line low during the character's high part.
     return answered && echo != 0xF0;
 }
 
-void OWWriteByte(std::uint8_t b)
+bool OWBlock(const std::uint8_t *command, std::size_t commandLength, std::uint8_t *reply,
+             std::size_t replyLength)
 {
+    for (std::size_t i = 0; i < replyLength; ++i)
+        reply[i] = 0xFF;
+    const std::size_t bytes = commandLength + replyLength;
+    if (bytes == 0 || bytes > maxBlockBytes)
+        return false;
+
+    // 0xFF is the start bit alone (a 1, or a read slot); 0x00 holds the line
+    // low for the whole character (a 0). Least significant bit first.
+    std::array<std::uint8_t, 8 * maxBlockBytes> slotChars;
+    std::array<std::uint8_t, 8 * maxBlockBytes> echoes;
+    slotChars.fill(0xFF);
+    for (std::size_t i = 0; i < commandLength; ++i)
+        for (int bit = 0; bit < 8; ++bit)
+            slotChars[8 * i + bit] = (command[i] >> bit) & 1 ? 0xFF : 0x00;
+
+    // An echo of an earlier exchange that came late must not pass for one of these.
     PurgeCOM();
-    const std::uint32_t t0 = theClock().tickCount();
-    for (int i = 0; i < 8; ++i) {
-        // 0xFF is the start bit alone (a 1); 0x00 holds the line low (a 0).
-        TxByteCOM((b & 1) ? 0xFF : 0x00);
-        std::uint8_t echo;
-        if (!awaitEcho(t0, echo))
-            return;
-        b = static_cast<std::uint8_t>(b >> 1);
+    std::uint32_t t0 = theClock().tickCount();
+    const auto count = static_cast<std::uint32_t>(8 * bytes);
+    const std::uint32_t sent = TxDataCOM(slotChars.data(), count);
+    std::uint32_t got = 0;
+    for (std::uint32_t byte = 1; byte <= bytes; ++byte) {
+        // Each byte has its own deadline, counted from when the one before it
+        // was complete, as if its slots had been sent one by one.
+        if (!awaitEchoes(t0, echoes.data(), sent, got, 8 * byte))
+            return false;
+        t0 = theClock().tickCount();
     }
+
+    // A device sending 0 holds the line low past the start bit.
+    for (std::size_t i = 0; i < replyLength; ++i) {
+        std::uint8_t value = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            value |= static_cast<std::uint8_t>((echoes[8 * (commandLength + i) + bit] & 1) << bit);
+        reply[i] = value;
+    }
+    return true;
 }
+
+void OWWriteByte(std::uint8_t b) { OWBlock(&b, 1, nullptr, 0); }
 
 std::uint8_t OWReadByte()
 {
-    PurgeCOM();
-    const std::uint32_t t0 = theClock().tickCount();
     std::uint8_t value = 0xFF;
-    for (int i = 0; i < 8; ++i) {
-        TxByteCOM(0xFF);
-        std::uint8_t echo;
-        if (!awaitEcho(t0, echo))
-            return 0xFF;
-        // A device sending 0 holds the line low past the start bit.
-        value = static_cast<std::uint8_t>((value >> 1) | ((echo & 1) << 7));
-    }
+    OWBlock(nullptr, 0, &value, 1);
     return value;
 }
 
@@ -78,17 +107,18 @@ bool ReadScratchpad(std::uint8_t buffer[8])
 {
     if (!OWReset())
         return false;
-    OWWriteByte(cmdSkipRom);
-    OWWriteByte(cmdReadScratchpad);
+    // The command and the nine reply bytes in one burst; a burst that came
+    // back short reads as nine 0xFF bytes, which fail the CRC.
+    const std::uint8_t command[] = {cmdSkipRom, cmdReadScratchpad};
+    std::uint8_t data[9];
+    OWBlock(command, std::size(command), data, std::size(data));
     CRC8 = 0;
-    std::uint8_t data[8];
     bool allZero = true;
-    for (auto &b : data) {
-        b = OWReadByte();
-        CRC8Add(b);
-        allZero = allZero && b == 0;
+    for (int i = 0; i < 8; ++i) {
+        CRC8Add(data[i]);
+        allZero = allZero && data[i] == 0;
     }
-    const std::uint8_t crc = OWReadByte();
+    const std::uint8_t crc = data[8];
     // A line held low reads as nine zero bytes, whose CRC matches; every
     // DS18x20 has reserved bytes that are never all zero, so this is no sensor.
     if (crc != CRC8 || (allZero && crc == 0))
@@ -128,17 +158,14 @@ void WriteScratchpad(std::uint8_t th, std::uint8_t tl, std::uint8_t config)
     if (SensorType.load() != stDS18B20)
         config = 0xFF;
     if (OWReset()) {
-        OWWriteByte(cmdSkipRom);
-        OWWriteByte(cmdWriteScratchpad);
-        OWWriteByte(th);
-        OWWriteByte(tl);
-        OWWriteByte(config);
+        const std::uint8_t command[] = {cmdSkipRom, cmdWriteScratchpad, th, tl, config};
+        OWBlock(command, std::size(command), nullptr, 0);
     }
     std::uint8_t rth, rtl, rconfig;
     if (ReadAlarmBytes(rth, rtl, rconfig) && rth == th && rtl == tl && rconfig == config &&
         OWReset()) {
-        OWWriteByte(cmdSkipRom);
-        OWWriteByte(cmdCopyScratchpad);
+        const std::uint8_t command[] = {cmdSkipRom, cmdCopyScratchpad};
+        OWBlock(command, std::size(command), nullptr, 0);
         // The EEPROM write takes up to 10 ms; the bus must stay idle meanwhile.
         theClock().sleep(10);
     }

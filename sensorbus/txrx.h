@@ -7,6 +7,7 @@
 // accumulator. The session hands the bus between the main thread and the
 // measurement thread, never using it from both at once.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kp33 {
@@ -20,10 +21,23 @@ inline constexpr std::uint8_t cmdCopyScratchpad = 0x48;
 
 // Per-reset and per-byte echo deadline, in ms.
 inline constexpr std::uint32_t busTimeoutMs = 50;
+// The longest exchange sent as one burst: Write Scratchpad's five bytes, or
+// Read Scratchpad's two and its nine reply bytes, with room to spare.
+inline constexpr std::size_t maxBlockBytes = 16;
 
 extern std::uint8_t CRC8;
 
 bool OWReset();
+// One exchange on the bus: the write slots of the command bytes and then the
+// read slots of replyLength bytes go out in one write, and their echoes are
+// read back together, so a USB adapter's echo latency is paid once per
+// exchange, not once per slot. Every byte keeps its own deadline, counted
+// from when the byte before it was complete. True when every echo came back
+// in time; otherwise the rest of the exchange is given up and every reply
+// byte reads 0xFF (a short burst cannot tell which slot lost its echo, so
+// none of its bits is trusted).
+bool OWBlock(const std::uint8_t *command, std::size_t commandLength, std::uint8_t *reply,
+             std::size_t replyLength);
 void OWWriteByte(std::uint8_t b);
 // 0xFF when the byte timed out.
 std::uint8_t OWReadByte();

@@ -33,34 +33,47 @@ inline long residentKiB()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// One full reading, as the measurement thread makes it: reset, Skip ROM,
-// Convert T, then reset, Skip ROM, Read Scratchpad. The port must be open.
+// One full reading, as the measurement thread makes it: reset, Skip ROM and
+// Convert T in one burst, then reset, Skip ROM, Read Scratchpad and its reply
+// in another. The port must be open.
 struct BusFigures {
+    int readings = 0;
     int good = 0;
     double wallMs = 0; // per reading
     double cpuMs = 0;  // per reading
 };
 
-inline BusFigures measureBus(int readings)
+template <typename Reading>
+BusFigures measure(int readings, Reading reading)
 {
     BusFigures f;
+    f.readings = readings;
     const double wall0 = wallMs(), cpu0 = cpuMs();
-    for (int i = 0; i < readings; ++i) {
-        if (!OWReset())
-            continue;
-        OWWriteByte(cmdSkipRom);
-        OWWriteByte(cmdConvertT);
-        std::uint8_t l, h, cr, cpc;
-        f.good += ReadTempBytes(l, h, cr, cpc) ? 1 : 0;
-    }
+    for (int i = 0; i < readings; ++i)
+        f.good += reading() ? 1 : 0;
     f.wallMs = (wallMs() - wall0) / readings;
     f.cpuMs = (cpuMs() - cpu0) / readings;
     return f;
 }
 
-// 2 reset characters at 9600 bit/s plus 13 bytes of 8 slots at 115200 bit/s,
-// 10 bit times per character, each waiting for its echo.
-inline constexpr int ReadingRoundTrips = 2 + 13 * 8;
-inline constexpr double PhysicalFloorMs = 2 * 10 / 9600.0 * 1e3 + (ReadingRoundTrips - 2) * 10 / 115200.0 * 1e3;
+inline bool burstReading()
+{
+    if (!OWReset())
+        return false;
+    const std::uint8_t convert[] = {cmdSkipRom, cmdConvertT};
+    OWBlock(convert, 2, nullptr, 0);
+    std::uint8_t l, h, cr, cpc;
+    return ReadTempBytes(l, h, cr, cpc);
+}
+
+inline BusFigures measureBus(int readings) { return measure(readings, burstReading); }
+
+// What the wire itself needs for one reading: 2 reset characters at 9600
+// bit/s and 13 bytes of 8 slot characters at 115200 bit/s, 10 bit times each.
+inline constexpr double WireFloorMs = 2 * 10 / 9600.0 * 1e3 + 13 * 8 * 10 / 115200.0 * 1e3;
+// Two resets and two bursts: the fewest echo round trips a reading can take,
+// each held back by the adapter's latency timer once.
+inline constexpr int BurstRoundTrips = 4;
+inline double floorMs(int latencyMs) { return WireFloorMs + BurstRoundTrips * latencyMs; }
 
 } // namespace kp33::bench

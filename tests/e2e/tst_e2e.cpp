@@ -464,6 +464,8 @@ class TestEndToEnd : public QObject {
 private slots:
     void initTestCase();
     void measuresTheSimulatorAndSavesOnSigterm();
+    void readsEverySecondThroughSlowAdapters_data();
+    void readsEverySecondThroughSlowAdapters();
     void unpluggedSensorShowsErrorRowsAndRecovers();
     void crcErrorsNeverStoreAWrongTemperature();
     void lineHeldLowGivesErrorRowsNeverZero();
@@ -504,6 +506,66 @@ void TestEndToEnd::measuresTheSimulatorAndSavesOnSigterm()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QVERIFY(QFile::exists(p.path("config/KP33/Information.conf")));
     QVERIFY2(p.data().endsWith("\r\n"), "the last row is not complete");
+}
+
+// The adapter's echo latency, as USB-serial chips have it: 0 ms is a UART
+// on the mainboard, 1 ms an FTDI chip in low-latency mode, 16 ms the default
+// of most chips. Each run lasts KP33_E2E_ADAPTER_SECONDS from the first row
+// (10 by default; `./dev.sh adapters` runs 60 s for every latency).
+void TestEndToEnd::readsEverySecondThroughSlowAdapters_data()
+{
+    QTest::addColumn<int>("latency");
+    QList<int> latencies{4, 16};
+    if (const QString given = qEnvironmentVariable("KP33_E2E_ADAPTER_LATENCIES"); !given.isEmpty()) {
+        latencies.clear();
+        for (const QString &l : given.split(',', Qt::SkipEmptyParts))
+            latencies << l.toInt();
+    }
+    for (int l : latencies)
+        QTest::addRow("%d ms", l) << l;
+}
+
+void TestEndToEnd::readsEverySecondThroughSlowAdapters()
+{
+    QFETCH(int, latency);
+    const int seconds = qEnvironmentVariableIntValue("KP33_E2E_ADAPTER_SECONDS") > 0
+                            ? qEnvironmentVariableIntValue("KP33_E2E_ADAPTER_SECONDS")
+                            : 10;
+    Program p;
+    p.allowed = {"23.5"};
+    // Real conversion times, every character its wire time, echoes held back.
+    QVERIFY(p.startSim({"--temp", "23.5", "--wire-time", "--latency-ms", QString::number(latency)}));
+    const Values given{{"GENERAL/AutoRun", "1"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    WAIT_FOR(p, p.waitRows(1), "no rows recorded: the sensor was not found, or no reading came");
+    QElapsedTimer span;
+    span.start();
+    const qsizetype first = p.rows().size();
+    WAIT_FOR(p, p.waitFor([&] { return span.elapsed() >= seconds * 1000; }, seconds * 1000 + 5000),
+             "the program ended");
+    const QList<QByteArray> rows = p.rows();
+    const qsizetype written = rows.size() - first;
+    qInfo("%d ms echo latency: %lld rows in %d s", latency, static_cast<long long>(written), seconds);
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+
+    const QString bad = p.bad();
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    QVERIFY2(qAbs(written - seconds) <= 1,
+             qPrintable(QStringLiteral("%1 rows in %2 s").arg(written).arg(seconds)));
+    // One row a second, none skipped and none twice.
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+        const QTime a = QTime::fromString(QString::fromLatin1(rows[i - 1].left(8)), "HH:mm:ss");
+        const QTime b = QTime::fromString(QString::fromLatin1(rows[i].left(8)), "HH:mm:ss");
+        QVERIFY2(a.isValid() && b.isValid() && (a.secsTo(b) + 86400) % 86400 == 1,
+                 qPrintable(QStringLiteral("rows %1 and %2: %3 then %4")
+                                .arg(i).arg(i + 1)
+                                .arg(QString::fromLatin1(rows[i - 1].trimmed()),
+                                     QString::fromLatin1(rows[i].trimmed()))));
+    }
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 void TestEndToEnd::unpluggedSensorShowsErrorRowsAndRecovers()

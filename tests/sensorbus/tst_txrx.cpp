@@ -49,6 +49,9 @@ private slots:
     void lineHeldLowIsNoReading();
 
     void lostEchoesTimeOutWithinDeadline();
+    void oneLostEchoFailsItsWholeExchange_data();
+    void oneLostEchoFailsItsWholeExchange();
+    void lateEchoNeverShiftsABit();
     void crcErrorsAreCaught();
     void vanishingDeviceNeitherCrashesNorHangs();
     void unplugAndReplug();
@@ -273,15 +276,81 @@ void TestTxRx::lostEchoesTimeOutWithinDeadline()
     QVERIFY(m_clock->elapsedMs() - t0 >= busTimeoutMs);
     QVERIFY(m_clock->elapsedMs() - t0 <= busTimeoutMs + 1);
 
-    // A write stops at the first missing echo: one slot goes out, not eight.
-    const int before = sim.trace("FAULT lost-echo").size();
+    // An exchange of eleven bytes is given up at the first byte that times
+    // out: one deadline, not eleven.
     t0 = m_clock->elapsedMs();
-    OWWriteByte(0xCC);
+    const std::uint8_t command[] = {cmdSkipRom, cmdReadScratchpad};
+    std::uint8_t reply[9] = {};
+    QVERIFY(!OWBlock(command, 2, reply, 9));
     QVERIFY(m_clock->elapsedMs() - t0 <= busTimeoutMs + 1);
-    QCOMPARE(sim.trace("FAULT lost-echo").size() - before, 1);
+    for (std::uint8_t b : reply)
+        QCOMPARE(b, std::uint8_t(0xFF));
 
     std::uint8_t pad[8];
     QVERIFY(!ReadScratchpad(pad));
+}
+
+// Characters of one reading, counted as the simulator sees them: 1 the reset,
+// 2..17 Skip ROM and Read Scratchpad, 18..89 the nine reply bytes.
+void TestTxRx::oneLostEchoFailsItsWholeExchange_data()
+{
+    QTest::addColumn<int>("lost");
+    QTest::newRow("reset") << 1;
+    QTest::newRow("Skip ROM, first slot") << 2;
+    QTest::newRow("Read Scratchpad, last slot") << 17;
+    QTest::newRow("reply byte 3, middle slot") << 45;
+    QTest::newRow("CRC byte, last slot") << 89;
+}
+
+void TestTxRx::oneLostEchoFailsItsWholeExchange()
+{
+    QFETCH(int, lost);
+    SensorSim sim({"--temp", "25.0625", "--lose-echo", QString::number(lost)});
+    QVERIFY(openPort());
+    const std::uint64_t t0 = m_clock->elapsedMs();
+    const bool present = OWReset();
+    QCOMPARE(present, lost != 1);
+    if (present) {
+        // Every later echo of the burst came, one short: no reply byte can be
+        // told from its neighbour, so none is taken.
+        const std::uint8_t command[] = {cmdSkipRom, cmdReadScratchpad};
+        std::uint8_t reply[9] = {};
+        QVERIFY(!OWBlock(command, 2, reply, 9));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(reply), 9), QByteArray(9, '\xFF'));
+    }
+    QVERIFY(m_clock->elapsedMs() - t0 <= busTimeoutMs + 1);
+    QCOMPARE(sim.trace("FAULT lost-echo").size(), 1);
+
+    // The next reading is whole and right: nothing of the short burst is left over.
+    std::uint8_t l = 0, h = 0, cr = 0, cpc = 0;
+    QVERIFY(ReadTempBytes(l, h, cr, cpc));
+    QCOMPARE(h * 256 + l, 0x0191);
+    QCOMPARE(sim.errors(), QString());
+}
+
+void TestTxRx::lateEchoNeverShiftsABit()
+{
+    // Reply byte 3's middle echo comes a second after its byte's deadline,
+    // long after the fake clock has given the exchange up.
+    SensorSim sim({"--temp", "25.0625", "--late-echo", "45", "--late-ms", "1000"});
+    QVERIFY(openPort());
+    std::uint8_t pad[8];
+    QVERIFY(!ReadScratchpad(pad));
+    QVERIFY(OWReset());
+    QTRY_COMPARE_WITH_TIMEOUT(sim.trace("FAULT late-echo sent").size(), 1, 10000);
+
+    // The stale echo now waits in the input, in front of the next exchange's
+    // own: taken for one of them, it would shift every bit after it and the
+    // CRC would fail.
+    const std::uint8_t command[] = {cmdSkipRom, cmdReadScratchpad};
+    std::uint8_t reply[9] = {};
+    QVERIFY(OWBlock(command, 2, reply, 9));
+    QCOMPARE(reply[1] * 256 + reply[0], 0x0191);
+    CRC8 = 0;
+    for (std::uint8_t b : reply)
+        CRC8Add(b);
+    QCOMPARE(int(CRC8), 0);
+    QCOMPARE(sim.errors(), QString());
 }
 
 void TestTxRx::crcErrorsAreCaught()

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <csignal>
+#include <deque>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,11 @@ constexpr std::uint8_t kResetByte = 0xF0;
 // one read; the 2 s bound covers a program that never collects its last echoes.
 constexpr auto kVanishQuiet = std::chrono::milliseconds(200);
 constexpr auto kVanishQuietUnread = std::chrono::seconds(2);
+// A USB-serial chip sends what it holds at once when its packet is full: 64
+// bytes less the two status bytes of an FTDI packet.
+constexpr std::size_t kUsbPacketPayload = 62;
+// Start bit, eight data bits, stop bit.
+constexpr double kBitsPerChar = 10.0;
 
 volatile std::sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
@@ -62,6 +68,12 @@ const char kUsage[] =
     "  --crc-error-rate P       chance per ROM/scratchpad read that one byte is corrupted\n"
     "  --lost-echo-rate P       chance per character that its echo is lost\n"
     "  --line-low               the line is stuck low: every echo is 0x00\n"
+    "  --wire-time              each character takes its wire time, 10/baud s\n"
+    "  --latency-ms L           echoes held and sent together L ms after the first\n"
+    "                           one (at once when 62 are held), as a USB chip does\n"
+    "  --lose-echo N            the echo of character N (from 1) is lost\n"
+    "  --late-echo N            the echo of character N comes --late-ms later\n"
+    "  --late-ms MS             how late that echo comes (default 500)\n"
     "  --unplug-after N, --replug-after M, --vanish-after N\n"
     "  --seed N                 seed for the random faults\n"
     "  --control PATH           control FIFO\n"
@@ -74,7 +86,9 @@ struct Options {
     std::string link, control, traceFile, tempFile;
     double temp = 25.0;
     double sinePeriod = 0;
-    bool noDevice = false, lineLow = false;
+    bool noDevice = false, lineLow = false, wireTime = false;
+    int latencyMs = 0, lateMs = 500;
+    long loseEcho = -1, lateEcho = -1;
     double crcRate = 0, lostRate = 0;
     long unplugAfter = -1, replugAfter = -1, vanishAfter = -1;
     std::optional<std::uint64_t> seed;
@@ -131,10 +145,12 @@ Options parseArgs(int argc, char** argv)
         if (a == "--power-on-85") { o.device.powerOn85 = true; continue; }
         if (a == "--no-device") { o.noDevice = true; continue; }
         if (a == "--line-low") { o.lineLow = true; continue; }
+        if (a == "--wire-time") { o.wireTime = true; continue; }
         static constexpr std::string_view valued[] = {
             "--link", "--control", "--trace", "--rom", "--resolution", "--th", "--tl",
             "--crc-error-rate", "--lost-echo-rate", "--unplug-after", "--replug-after",
-            "--vanish-after", "--seed", "--temp", "--temp-file", "--sine", "--conversion", "--family"};
+            "--vanish-after", "--seed", "--temp", "--temp-file", "--sine", "--conversion", "--family",
+            "--latency-ms", "--lose-echo", "--late-echo", "--late-ms"};
         if (std::find(std::begin(valued), std::end(valued), a) == std::end(valued))
             usageError("unknown option '" + std::string(a) + "'");
         if (i + 1 >= argc)
@@ -152,6 +168,10 @@ Options parseArgs(int argc, char** argv)
         else if (a == "--unplug-after") o.unplugAfter = number(a, v, 0L, 1L << 30);
         else if (a == "--replug-after") o.replugAfter = number(a, v, 0L, 1L << 30);
         else if (a == "--vanish-after") o.vanishAfter = number(a, v, 0L, 1L << 30);
+        else if (a == "--latency-ms") o.latencyMs = number(a, v, 0, 1000);
+        else if (a == "--lose-echo") o.loseEcho = number(a, v, 1L, 1L << 30);
+        else if (a == "--late-echo") o.lateEcho = number(a, v, 1L, 1L << 30);
+        else if (a == "--late-ms") o.lateMs = number(a, v, 0, 60000);
         else if (a == "--seed") o.seed = number(a, v, std::uint64_t{0}, ~std::uint64_t{0});
         else if (a == "--temp") { source(a); o.temp = number(a, v, -1e6, 1e6); }
         else if (a == "--temp-file") { source(a); o.tempFile = v; }
@@ -229,7 +249,10 @@ private:
     void onChar(std::uint8_t c);
     std::uint8_t busChar(std::uint8_t c, unsigned rate);
     std::uint8_t resetPulse(std::uint8_t c);
-    void echo(std::uint8_t e);
+    void queueEcho(std::uint8_t e, unsigned rate);
+    void deliverDue();
+    void echo(const std::uint8_t* e, std::size_t n);
+    std::optional<Clock::duration> nextEchoIn() const;
     void unplug();
     void plug();
     void vanish();
@@ -254,6 +277,20 @@ private:
     bool controlCreated_ = false;
     bool wasRaw_ = true;
     bool echoBlocked_ = false;
+
+    // The adapter's echo path: an echo waits in wire_ until its character
+    // has gone out, then, with a latency timer, in held_ until the chip sends
+    // what it holds.
+    struct PendingEcho {
+        Clock::time_point due;
+        std::uint8_t value;
+        bool late;
+    };
+    std::deque<PendingEcho> wire_;
+    std::vector<std::uint8_t> held_;
+    Clock::time_point heldUntil_{};
+    Clock::time_point lineFree_{};
+    long chars_ = 0;
 
     bool present_, vanished_ = false;
     long reads_ = 0, unanswered_ = 0;
@@ -397,6 +434,9 @@ bool Simulator::pointLink()
 
 void Simulator::closePort()
 {
+    // Echoes still on their way go with the adapter.
+    wire_.clear();
+    held_.clear();
     if (!opt_.link.empty() && !slavePath_.empty()) {
         char target[256];
         const ssize_t n = ::readlink(opt_.link.c_str(), target, sizeof target - 1);
@@ -419,8 +459,18 @@ void Simulator::run()
     ::sigdelset(&waitMask, SIGINT);
     ::sigdelset(&waitMask, SIGHUP);
     while (!g_stop) {
-        const int waitMs = vanishWhenQuiet();
-        const timespec wait{waitMs / 1000, (waitMs % 1000) * 1000000L};
+        deliverDue();
+        std::optional<Clock::duration> wait;
+        if (const int vanishMs = vanishWhenQuiet(); vanishMs >= 0)
+            wait = std::chrono::milliseconds(vanishMs);
+        // Wake for the next echo that falls due, to the microsecond.
+        if (const auto echoIn = nextEchoIn(); echoIn && (!wait || *echoIn < *wait))
+            wait = echoIn;
+        timespec waitTs{};
+        if (wait) {
+            const auto ns = std::chrono::ceil<std::chrono::nanoseconds>(*wait).count();
+            waitTs = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        }
         pollfd fds[2];
         nfds_t n = 0;
         const int masterAt = master_ >= 0 ? static_cast<int>(n) : -1;
@@ -430,7 +480,7 @@ void Simulator::run()
         if (control_ >= 0)
             fds[n++] = {control_, POLLIN, 0};
         // Termination signals stay blocked except inside ppoll, so none slips in between.
-        if (::ppoll(fds, n, waitMs < 0 ? nullptr : &wait, &waitMask) < 0) {
+        if (::ppoll(fds, n, wait ? &waitTs : nullptr, &waitMask) < 0) {
             if (errno == EINTR)
                 continue;
             std::perror("kp33-sensor-sim: ppoll");
@@ -451,7 +501,8 @@ int Simulator::vanishWhenQuiet()
     const auto quiet = Clock::now() - lastChar_;
     int unread = 0;
     if (quiet >= kVanishQuietUnread ||
-        (quiet >= kVanishQuiet && ::ioctl(slave_, FIONREAD, &unread) == 0 && unread == 0)) {
+        (quiet >= kVanishQuiet && wire_.empty() && held_.empty() &&
+         ::ioctl(slave_, FIONREAD, &unread) == 0 && unread == 0)) {
         vanish();
         return -1;
     }
@@ -493,7 +544,8 @@ void Simulator::onChar(std::uint8_t c)
         vanish();
         return;
     }
-    const bool lost = chance(opt_.lostRate);
+    ++chars_;
+    const bool lost = chance(opt_.lostRate) || chars_ == opt_.loseEcho;
     if (lost)
         trace("FAULT lost-echo");
     std::uint8_t e = 0x00;
@@ -506,7 +558,77 @@ void Simulator::onChar(std::uint8_t c)
     // speed). Staying silent keeps this deterministic; a canonical-mode reader would not see
     // the echoes anyway.
     if (!lost && !(haveTermios && (t.c_lflag & ECHO)))
-        echo(e);
+        queueEcho(e, rate);
+}
+
+void Simulator::queueEcho(std::uint8_t e, unsigned rate)
+{
+    const auto now = Clock::now();
+    auto due = now;
+    if (opt_.wireTime && rate > 0) {
+        // The character goes out when the line is free and takes 10 bit
+        // times; its echo is complete only then.
+        const auto start = std::max(now, lineFree_);
+        lineFree_ = start + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(kBitsPerChar / rate));
+        due = lineFree_;
+    }
+    const bool late = chars_ == opt_.lateEcho;
+    if (late) {
+        trace("FAULT late-echo");
+        due += std::chrono::milliseconds(opt_.lateMs);
+    }
+    // Kept in order of falling due; only a late echo ever lands behind later ones.
+    auto at = wire_.end();
+    while (at != wire_.begin() && std::prev(at)->due > due)
+        --at;
+    wire_.insert(at, PendingEcho{due, e, late});
+    deliverDue();
+}
+
+void Simulator::deliverDue()
+{
+    if (master_ < 0)
+        return;
+    const auto now = Clock::now();
+    const auto latency = std::chrono::milliseconds(opt_.latencyMs);
+    std::vector<std::uint8_t> out;
+    while (!wire_.empty() && wire_.front().due <= now) {
+        const PendingEcho p = wire_.front();
+        wire_.pop_front();
+        if (p.late)
+            trace("FAULT late-echo sent");
+        if (opt_.latencyMs == 0) {
+            out.push_back(p.value);
+            continue;
+        }
+        // The latency timer starts with the first echo the chip holds.
+        if (held_.empty())
+            heldUntil_ = p.due + latency;
+        held_.push_back(p.value);
+        if (held_.size() >= kUsbPacketPayload) {
+            echo(held_.data(), held_.size());
+            held_.clear();
+        }
+    }
+    if (!out.empty())
+        echo(out.data(), out.size());
+    if (!held_.empty() && heldUntil_ <= now) {
+        echo(held_.data(), held_.size());
+        held_.clear();
+    }
+}
+
+std::optional<Clock::duration> Simulator::nextEchoIn() const
+{
+    std::optional<Clock::time_point> next;
+    if (!wire_.empty())
+        next = wire_.front().due;
+    if (!held_.empty() && (!next || heldUntil_ < *next))
+        next = heldUntil_;
+    if (!next)
+        return std::nullopt;
+    return std::max(Clock::duration::zero(), *next - Clock::now());
 }
 
 std::uint8_t Simulator::busChar(std::uint8_t c, unsigned rate)
@@ -551,11 +673,11 @@ std::uint8_t Simulator::resetPulse(std::uint8_t c)
     return static_cast<std::uint8_t>(c & (c - 1));
 }
 
-void Simulator::echo(std::uint8_t e)
+void Simulator::echo(const std::uint8_t* e, std::size_t n)
 {
     // The master is non-blocking: a program that stops reading must not stall the simulator.
     // One line per run of lost echoes keeps such a program from flooding the trace.
-    const bool ok = ::write(master_, &e, 1) == 1;
+    const bool ok = ::write(master_, e, n) == static_cast<ssize_t>(n);
     if (!ok && !echoBlocked_)
         trace("ERROR echo dropped: %s", std::strerror(errno));
     echoBlocked_ = !ok;

@@ -78,6 +78,8 @@ TInitSensor::TInitSensor(QWidget *parent, std::uint8_t port, std::function<bool(
 
 void TInitSensor::reject() {}
 
+void TInitSensor::Abandon() { m_abandoned = true; }
+
 void TInitSensor::closeEvent(QCloseEvent *event)
 {
     if (m_done)
@@ -104,8 +106,8 @@ void TInitSensor::TimerTimer()
 {
     bool found = false;
     std::uint8_t rom[8] = {};
-    if (m_openPort(m_port)) {
-        for (int attempt = 0; attempt < Attempts && !found; ++attempt) {
+    if (!m_abandoned && m_openPort(m_port)) {
+        for (int attempt = 0; attempt < Attempts && !found && !m_abandoned; ++attempt) {
             if (OWReset()) {
                 // Read ROM and the eight code bytes in one burst; a burst that
                 // came back short reads as 0xFF bytes, whose CRC fails.
@@ -120,7 +122,7 @@ void TInitSensor::TimerTimer()
                 // no device.
                 found = CRC8 == 0 && !allZero;
             }
-            if (!found)
+            if (!found && !m_abandoned)
                 theClock().pauseDispatching(RetryPauseMs);
         }
     }
@@ -142,7 +144,8 @@ void TInitSensor::TimerTimer()
         SensorType = stUnknown;
     }
     Sensor->repaint();
-    theClock().pauseDispatching(ShowResultMs);
+    if (!m_abandoned)
+        theClock().pauseDispatching(ShowResultMs);
     SensorFound = found;
     m_done = true;
     accept();

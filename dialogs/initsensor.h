@@ -31,6 +31,10 @@ public:
     static constexpr std::uint32_t RetryPauseMs = 500;
     static constexpr std::uint32_t ShowResultMs = 1500;
 
+    // The program is closing: the bus exchange under way finishes, no further
+    // attempt is made, and the dialog closes without showing its finding.
+    void Abandon();
+
 public slots:
     void reject() override; // Esc does nothing: the search closes itself
 
@@ -48,6 +52,7 @@ private:
     QLabel *SN;
     bool m_started = false;
     bool m_done = false;
+    bool m_abandoned = false;
 };
 
 } // namespace kp33

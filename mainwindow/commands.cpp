@@ -18,6 +18,8 @@ namespace kp33 {
 
 void TMain::N1Click()
 {
+    if (m_closeRequested)
+        return;
     DisplayColors colours{m_settings.TempColor, m_indicator.FontColor, m_settings.NormalColor,
                           m_settings.StopColor,  m_settings.ErrorColor, m_settings.LoTColor,
                           m_settings.HiTColor,   m_settings.LPTColor,   m_settings.HPTColor};
@@ -45,6 +47,8 @@ void TMain::N1Click()
 
 void TMain::M_PZDClick()
 {
+    if (m_closeRequested)
+        return;
     BusyScope busy(this);
     TPZD dialog(this, QPointer<QThread>(m_thread.data()), [this] { HaltProgram(); });
     dialog.exec();
@@ -53,6 +57,8 @@ void TMain::M_PZDClick()
 void TMain::N3Click()
 {
     m_commandLog << QStringLiteral("N3Click");
+    if (m_closeRequested)
+        return;
     // The help stays open beside the window; measuring goes on meanwhile.
     ShowHelp(this);
 }
@@ -60,6 +66,8 @@ void TMain::N3Click()
 void TMain::N4Click()
 {
     m_commandLog << QStringLiteral("N4Click");
+    if (m_closeRequested)
+        return;
     BusyScope busy(this);
     ShowAbout(this);
 }

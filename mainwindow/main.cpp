@@ -29,12 +29,8 @@ int main(int argc, char **argv)
         frame.moveCenter(screen->availableGeometry().center());
         window.move(frame.topLeft());
     }
-    QObject::connect(&instance, &kp33::SingleInstance::activationRequested, &window, [&window] {
-        window.hide();
-        window.showNormal();
-        window.raise();
-        window.activateWindow();
-    });
+    QObject::connect(&instance, &kp33::SingleInstance::activationRequested, &window,
+                     &kp33::TMain::BringForward);
     kp33::SignalClose signalClose(&window);
     window.show();
     // 0 after a normal close; 1 when the data file could not be opened.

@@ -43,6 +43,8 @@ bool TMain::OpenPort(std::uint8_t n)
 
 void TMain::runSensorSearch()
 {
+    if (m_closeRequested)
+        return;
     BusyScope busy(this);
     TInitSensor dialog(this, m_settings.PORT, [this](std::uint8_t n) { return OpenPort(n); });
     dialog.exec();
@@ -50,6 +52,8 @@ void TMain::runSensorSearch()
 
 void TMain::FormActivate()
 {
+    if (m_closeRequested)
+        return;
     runSensorSearch();
     if (m_settings.AutoRun && RunState.load() == rsStopped && !sessionThreadAlive())
         BTN_Start_StopClick();
@@ -79,7 +83,7 @@ void TMain::setStartStopCaption(bool running)
 
 void TMain::BTN_Start_StopClick()
 {
-    if (m_busy > 0)
+    if (m_busy > 0 || m_closeRequested)
         return; // no second start or stop while a wait or a dialog is under way
     if (RunState.load() == rsStopped && !sessionThreadAlive())
         startSession();
@@ -93,6 +97,9 @@ void TMain::startSession()
         runSensorSearch();
     if (!SensorFound.load() &&
         !QuestionBox(QStringLiteral("Датчик не обнаружен.\r\r\nПродолжить работу в демонстрационном режиме?")))
+        return;
+    // A close that came during the search or the question starts nothing.
+    if (m_closeRequested)
         return;
     M_Reset->setEnabled(false);
     M_Port->setEnabled(false);

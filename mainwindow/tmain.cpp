@@ -1,6 +1,7 @@
 #include "mainwindow/tmain.h"
 
 #include "dialogs/colorref.h"
+#include "dialogs/initsensor.h"
 #include "dialogs/messagebox.h"
 #include "dialogs/updown.h"
 #include "measurement/datafile.h"
@@ -26,6 +27,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <cstdio>
 
 namespace kp33 {
 
@@ -122,8 +124,8 @@ TMain::BusyScope::~BusyScope()
 {
     // A close that came while the program waited or showed a dialog was kept
     // back, never dropped: carry it out now.
-    if (--m_w->m_busy == 0 && m_w->m_closePending) {
-        m_w->m_closePending = false;
+    if (--m_w->m_busy == 0 && m_w->m_closeRequested && !m_w->m_closing) {
+        m_w->m_dismissTimer->stop();
         QTimer::singleShot(0, m_w, &QWidget::close);
     }
 }
@@ -232,6 +234,13 @@ void TMain::buildControls()
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
     Timer->setInterval(400);
+
+    // While a requested close waits for a box or dialog, whatever modal work
+    // is up is dismissed; a dialog that opens a box of its own as it goes
+    // away is caught on the next tick.
+    m_dismissTimer = new QTimer(this);
+    m_dismissTimer->setInterval(50);
+    connect(m_dismissTimer, &QTimer::timeout, this, &TMain::dismissModalWork);
 
     // The keyboard walks the controls in the order of the layout's tab
     // numbers: buttons, graph bounds, limits.
@@ -387,8 +396,13 @@ void TMain::releasePort()
 
 void TMain::closeEvent(QCloseEvent *event)
 {
+    m_closeRequested = true;
     if (m_busy > 0) {
-        m_closePending = true;
+        // Deferred until the wait, box or dialog is over, which the close
+        // itself brings about: nobody may be there to answer (a logout).
+        dismissModalWork();
+        if (m_busy > 0)
+            m_dismissTimer->start();
         event->ignore();
         return;
     }
@@ -418,6 +432,42 @@ void TMain::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void TMain::dismissModalWork()
+{
+    if (m_busy == 0) {
+        m_dismissTimer->stop();
+        return;
+    }
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    // The search ignores Esc, but ends after its bus exchange when abandoned,
+    // also while a box of its own (a missing port) is still up.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *search = qobject_cast<TInitSensor *>(w))
+            search->Abandon();
+    QWidget *modal = QApplication::activeModalWidget();
+    if (qobject_cast<TInitSensor *>(modal))
+        return;
+    if (auto *dialog = qobject_cast<QDialog *>(modal))
+        dialog->reject(); // Esc on a box or dialog: No, Cancel
+    else if (modal)
+        modal->close();
+}
+
+void TMain::BringForward()
+{
+    hide();
+    showNormal();
+    raise();
+    activateWindow();
+    // A box or dialog belongs in front of the window it waits over: left
+    // behind it, nobody could answer it.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+}
+
 void TMain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -432,6 +482,8 @@ void TMain::showEvent(QShowEvent *event)
 
 void TMain::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (m_closeRequested)
+        return;
     // The stand-in for the window's system menu, with its "about" command.
     QMenu menu(this);
     menu.addAction(QStringLiteral("Свернуть"), this, &QWidget::showMinimized);
@@ -446,12 +498,20 @@ void TMain::M_ExitClick() { close(); }
 
 void TMain::ErrorBox(const QString &text)
 {
+    if (m_closeRequested) {
+        // Nobody may be there to answer a box now; the message is not lost.
+        std::fprintf(stderr, "kp33: %s\n", qPrintable(text));
+        return;
+    }
     BusyScope busy(this);
     ShowError(this, text);
 }
 
 bool TMain::QuestionBox(const QString &text)
 {
+    // A close answers every question with No.
+    if (m_closeRequested)
+        return false;
     BusyScope busy(this);
     return AskYesNo(this, text);
 }

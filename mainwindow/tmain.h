@@ -112,6 +112,9 @@ public:
     std::uint32_t BlinkColor() const { return m_blinkColor; }
 
     bool OpenPort(std::uint8_t n);
+    // A second start asked for this window: restored and in front, and an
+    // open box or dialog in front of it.
+    void BringForward();
     // The data file failed where the program must not go on: stop, release
     // the port, save nothing, leave the event loop with status 1.
     void HaltProgram();
@@ -155,6 +158,9 @@ private:
     void probePorts();
     void releasePort();
     void stopAndWait();
+    // Dismisses the box, dialog or menu that keeps a requested close waiting,
+    // as Esc, No or Cancel would.
+    void dismissModalWork();
     void startSession();
     void stopSession();
     void runSensorSearch();
@@ -176,7 +182,10 @@ private:
     QString m_appTitle;
     bool m_activated = false;
     int m_busy = 0;
-    bool m_closePending = false;
+    // From the first close request on, no search, question, dialog or
+    // session starts any more.
+    bool m_closeRequested = false;
+    QTimer *m_dismissTimer = nullptr;
     bool m_closing = false;
     bool m_halting = false;
     QStringList m_closeSteps;

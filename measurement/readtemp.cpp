@@ -55,7 +55,10 @@ void ReadTemp::updateDisplay()
 void ReadTemp::setTitle(const QString &title)
 {
     if (MeasurementReceiver *r = m_receiver.data())
-        QMetaObject::invokeMethod(r, [r, title] { r->SetApplicationTitle(title); }, Qt::QueuedConnection);
+        // Blocking like the display update: a title still on its way when the
+        // thread has ended would overwrite the stopped session's title.
+        QMetaObject::invokeMethod(r, [r, title] { r->SetApplicationTitle(title); },
+                                  Qt::BlockingQueuedConnection);
 }
 
 bool ReadTemp::recordRow(long double t)

@@ -394,12 +394,51 @@ struct Program {
         return waitFor([&] { return onScreen(colour) == present; });
     }
 
-    // The program's visible error boxes.
-    QStringList errorBoxes() const
+    // The program's visible windows whose name matches the pattern.
+    QStringList windows(const QString &name) const
     {
-        const QByteArray out =
-            runTool(x.display(), "xdotool", {"search", "--onlyvisible", "--name", "^Ошибка$"});
+        const QByteArray out = runTool(x.display(), "xdotool", {"search", "--onlyvisible", "--name", name});
         return QString::fromLatin1(out).split('\n', Qt::SkipEmptyParts);
+    }
+    QStringList errorBoxes() const { return windows("^Ошибка$"); }
+    // Waits for a window of that name; its id, or empty.
+    QString waitWindow(const QString &name)
+    {
+        QStringList found;
+        waitFor([&] { return !(found = windows(name)).isEmpty(); }, BoxWaitMs);
+        return found.value(0);
+    }
+    // Waits until the search at start has been and gone; the main window's id.
+    QString waitSearchOver(const QString &mainWindow)
+    {
+        QString window;
+        bool seen = false;
+        waitFor([&] {
+            const bool searching = !windows("^Инициализация датчика$").isEmpty();
+            seen = seen || searching;
+            window = seen && !searching ? windows(mainWindow).value(0) : QString();
+            return !window.isEmpty();
+        });
+        return window;
+    }
+    // Keys to a window, as a user types them (focus first: with no window
+    // manager the keys go where the focus is).
+    void keys(const QString &window, const QStringList &keys) const
+    {
+        runTool(x.display(), "xdotool", {"windowfocus", "--sync", window});
+        for (const QString &k : keys)
+            runTool(x.display(), "xdotool", {"key", "--window", window, k});
+    }
+    // The top-level windows of the display by name, the topmost first.
+    QStringList stacking() const
+    {
+        const QString out = QString::fromUtf8(runTool(x.display(), "xwininfo", {"-root", "-children"}));
+        QStringList names;
+        static const QRegularExpression named(QStringLiteral(R"re(^\s+0x[0-9a-f]+ "(.*)": )re"));
+        for (const QString &line : out.split('\n'))
+            if (const auto m = named.match(line); m.hasMatch())
+                names << m.captured(1);
+        return names;
     }
     // Waits for an error box and answers it with Return, as a user would;
     // true once it has gone.
@@ -475,11 +514,14 @@ private slots:
     void dataFolderReplacedByAFileClosesInOrder();
     void garbageSettingsFileStartsOnDefaultsAndKeepsItsLines();
     void killedAtRandomMomentsLeavesOnlyCompleteRows();
+    void sigtermClosesInOrderWhateverIsOnScreen_data();
+    void sigtermClosesInOrderWhateverIsOnScreen();
+    void secondStartKeepsAnOpenDialogInFront();
 };
 
 void TestEndToEnd::initTestCase()
 {
-    for (const char *tool : {"Xvfb", "xdotool", "import"})
+    for (const char *tool : {"Xvfb", "xdotool", "xwininfo", "import"})
         QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(),
                  qPrintable(QStringLiteral("%1 not found; ./dev.sh test installs it").arg(tool)));
     QVERIFY2(!qEnvironmentVariable("KP33_PROGRAM").isEmpty(), "KP33_PROGRAM not set");
@@ -859,6 +901,122 @@ void TestEndToEnd::killedAtRandomMomentsLeavesOnlyCompleteRows()
     QVERIFY2(p.data().endsWith("\r\n"), "the last row is not complete");
     const QString wrong = p.settingsMismatch(given);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+// A logout sends SIGTERM whatever is on screen, and the session manager's
+// SIGKILL follows a few seconds later: the program must be gone by then,
+// with the settings saved. Each row brings something modal up first.
+enum class OnScreen { Search, DemoQuestion, PortBox, RecordingDialog, ColourDialog };
+Q_DECLARE_METATYPE(OnScreen)
+
+void TestEndToEnd::sigtermClosesInOrderWhateverIsOnScreen_data()
+{
+    QTest::addColumn<OnScreen>("onScreen");
+    QTest::newRow("the first search") << OnScreen::Search;
+    QTest::newRow("the demonstration question") << OnScreen::DemoQuestion;
+    QTest::newRow("Порт COM1 недоступен!") << OnScreen::PortBox;
+    QTest::newRow("the recording dialog") << OnScreen::RecordingDialog;
+    QTest::newRow("the colour dialog") << OnScreen::ColourDialog;
+}
+
+void TestEndToEnd::sigtermClosesInOrderWhateverIsOnScreen()
+{
+    QFETCH(OnScreen, onScreen);
+    Program p;
+    p.allowed = {"23.5", "1000.0"};
+    const bool noSensor = onScreen == OnScreen::Search || onScreen == OnScreen::DemoQuestion;
+    // Without a simulator COM1 names a port that is not there.
+    if (onScreen != OnScreen::PortBox)
+        QVERIFY(p.startSim(noSensor ? QStringList{"--no-device"} : QStringList{"--temp", "23.5"}));
+    // Values of its own, to see that they are the ones saved.
+    const Values given{{"GENERAL/AutoRun", onScreen == OnScreen::ColourDialog ? "0" : "1"},
+                       {"GENERAL/SignalUse", "0"},      {"LEVELS/LoL", "-10"},
+                       {"LEVELS/HiL", "60"},            {"LIMITS/LoT", "0"},
+                       {"LIMITS/HiT", "50"},            {"COLORS/TempColor", "255"},
+                       {"DATA/PeriodSave", "4"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    const QString mainWindow = "^(Термометр KP33|t = .*)$";
+
+    switch (onScreen) {
+    case OnScreen::Search:
+        QVERIFY2(!p.waitWindow("^Инициализация датчика$").isEmpty(), "no search dialog");
+        break;
+    case OnScreen::DemoQuestion:
+        QVERIFY2(!p.waitWindow("^Вопрос$").isEmpty(), "no demonstration question");
+        break;
+    case OnScreen::PortBox:
+        QVERIFY2(!p.waitWindow("^Ошибка$").isEmpty(), "no box for the missing port");
+        break;
+    case OnScreen::RecordingDialog: {
+        WAIT_FOR(p, p.waitRows(1), "no rows recorded");
+        // Настройки → Запись данных..., by the menus' letters.
+        p.keys(p.waitWindow(mainWindow), {"alt+Cyrillic_en", "Cyrillic_ze"});
+        QVERIFY2(!p.waitWindow("^Параметры записи данных$").isEmpty(), "no recording dialog");
+        break;
+    }
+    case OnScreen::ColourDialog: {
+        const QString window = p.waitSearchOver(mainWindow);
+        QVERIFY2(!window.isEmpty(), "the search did not end");
+        p.keys(window, {"F4"});
+        const QString params = p.waitWindow("^Параметры датчика$");
+        QVERIFY2(!params.isEmpty(), "no sensor parameters dialog");
+        const qsizetype before = p.stacking().size();
+        // A double click on the first colour swatch (the temperature curve's).
+        runTool(p.x.display(), "xdotool",
+                {"mousemove", "--window", params, "36", "44", "click", "--repeat", "2", "--delay", "80", "1"});
+        WAIT_FOR(p, p.waitFor([&] { return p.stacking().size() > before; }), "no colour dialog");
+        break;
+    }
+    }
+
+    QElapsedTimer closing;
+    closing.start();
+    ::kill(static_cast<pid_t>(p.proc.processId()), SIGTERM);
+    QVERIFY2(p.proc.waitForFinished(5000),
+             "still running 5 s after SIGTERM (a session manager would kill it now)");
+    qInfo("closed %lld ms after SIGTERM", static_cast<long long>(closing.elapsed()));
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    QVERIFY(QFile::exists(p.path("config/KP33/Information.conf")));
+    const QString bad = p.bad();
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+}
+
+// Started again while a dialog is open, the program brings its window
+// forward and the dialog with it: behind the window, nobody could answer it.
+void TestEndToEnd::secondStartKeepsAnOpenDialogInFront()
+{
+    Program p;
+    QVERIFY(p.startSim({"--temp", "23.5"}));
+    p.writeIni(Values{});
+    QVERIFY(p.start());
+    const QString mainWindow = "^Термометр KP33$";
+    const QString window = p.waitSearchOver(mainWindow);
+    QVERIFY2(!window.isEmpty(), "the search did not end");
+    p.keys(window, {"F4"});
+    QVERIFY2(!p.waitWindow("^Параметры датчика$").isEmpty(), "no sensor parameters dialog");
+
+    // The second start shares the first one's environment, and so finds it.
+    QProcess second;
+    second.setProcessEnvironment(p.proc.processEnvironment());
+    second.start(p.path("kp33"), {});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    const auto inFront = [&] {
+        const QStringList order = p.stacking();
+        const qsizetype dialog = order.indexOf("Параметры датчика");
+        const qsizetype window = order.indexOf("Термометр KP33");
+        return dialog >= 0 && window >= 0 && dialog < window;
+    };
+    // The window has been brought forward once the request is served.
+    QTest::qWait(1000);
+    QVERIFY2(inFront(), qPrintable("stacking, topmost first: " + p.stacking().join(" | ")));
+
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

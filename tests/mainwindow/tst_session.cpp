@@ -37,6 +37,7 @@ class TestSession : public QObject {
 private slots:
     void initTestCase();
     void demonstrationYesRunsAndStops();
+    void titleAfterStopIsTheIdleOne();
     void demonstrationNoChangesNothing();
     void hourglassDuringStopWait();
     void resolutionStep_data();
@@ -80,6 +81,27 @@ void TestSession::demonstrationYesRunsAndStops()
     QCOMPARE(w.TempIndicator().Text, QStringLiteral("- - - °C"));
     QCOMPARE(w.ApplicationTitle(), QStringLiteral("Термометр KP33"));
     QVERIFY(history().Snapshot().SampleCount >= 4);
+    w.close();
+}
+
+void TestSession::titleAfterStopIsTheIdleOne()
+{
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    // On the fake clock every cycle overruns its second (no pause follows),
+    // so a stop always lands right behind a cycle's title.
+    for (int round = 0; round < 10; ++round) {
+        w.BTN_Start_StopClick();
+        QVERIFY(test::waitCycles(w, 2));
+        w.BTN_Start_StopClick();
+        QCOMPARE(RunState.load(), rsStopped);
+        // Whatever the thread sent before it ended has arrived by now.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(w.ApplicationTitle(), QStringLiteral("Термометр KP33"));
+    }
     w.close();
 }
 

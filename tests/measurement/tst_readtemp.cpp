@@ -334,6 +334,7 @@ void TestReadTemp::stopBeforeFirstUpdateIsNotLost()
 
 void TestReadTemp::recordCounterWrapsWithSaveOff()
 {
+    test::ProgramFolder folder;
     Save = false;
     PeriodSave = 1;
     RecordCounter = 250;
@@ -341,7 +342,7 @@ void TestReadTemp::recordCounterWrapsWithSaveOff()
     probe.stopAfter(10);
     QVERIFY(runSession(probe));
     QCOMPARE(int(RecordCounter.load()), (250 + 10) % 256);
-    QVERIFY(!QDir(programDir() + "DATA").exists() || programDir().isEmpty());
+    QVERIFY(!QDir(folder.path() + "DATA").exists());
 }
 
 void TestReadTemp::snapshotNeverTorn()

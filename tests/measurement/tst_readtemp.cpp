@@ -250,16 +250,20 @@ void TestReadTemp::retriesThenSensorError()
     SensorType = stDS18B20;
     history().StoreAndUpdate(20.0L);
     std::vector<int> resetsAtUpdate;
+    std::vector<std::uint64_t> sleptAtUpdate;
     Probe probe;
     probe.stopAfter(3);
     auto stop = probe.onUpdate;
     probe.onUpdate = [&, stop](Probe &p) {
         resetsAtUpdate.push_back(static_cast<int>(sim.trace("RESET").size()));
+        sleptAtUpdate.push_back(m_clock->sleptMs());
         stop(p);
     };
     QVERIFY(runSession(probe));
     // Three attempts back to back before the first error shows, then one a cycle.
     QCOMPARE(resetsAtUpdate, (std::vector<int>{0, 3, 4, 5}));
+    // The retries take no pause; each shown cycle is followed by its full one.
+    QCOMPARE(sleptAtUpdate, (std::vector<std::uint64_t>{0, 0, 1000, 2000}));
     QCOMPARE(probe.titles, (QStringList{"Ошибка датчика!", "Ошибка датчика!", "Ошибка датчика!"}));
     QVERIFY(SensorError.load());
     // The history keeps its last values.

@@ -48,6 +48,7 @@ private slots:
     void writeWithoutPresenceSendsNothing();
     void lineHeldLowIsNoReading();
 
+    void slotsAt115200AfterResetEchoLost();
     void lostEchoesTimeOutWithinDeadline();
     void crcErrorsAreCaught();
     void vanishingDeviceNeitherCrashesNorHangs();
@@ -253,6 +254,19 @@ void TestTxRx::lineHeldLowIsNoReading()
     QVERIFY(!ReadScratchpad(pad));
     std::uint8_t l, h, cr, cpc;
     QVERIFY(!ReadTempBytes(l, h, cr, cpc));
+}
+
+void TestTxRx::slotsAt115200AfterResetEchoLost()
+{
+    // A reset whose echo never came must still leave the port at the slot
+    // rate: a slot sent at 9600 bit/s would reach the sensor as a reset.
+    SensorSim sim({"--lost-echo-rate", "1"});
+    QVERIFY(openPort());
+    QVERIFY(!OWReset());
+    QCOMPARE(OWReadByte(), std::uint8_t(0xFF));
+    QCOMPARE(sim.trace("RESET"), QStringList{"RESET rate=9600 presence=1"});
+    QVERIFY(sim.trace("FAULT lost-echo").size() >= 2); // the reset and a slot arrived
+    QCOMPARE(sim.errors(), QString());
 }
 
 void TestTxRx::lostEchoesTimeOutWithinDeadline()

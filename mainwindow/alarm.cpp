@@ -138,11 +138,13 @@ bool TMain::eventFilter(QObject *watched, QEvent *event)
             }
             return true;
         }
+        // Only what the user types is judged. Keys that edit rather than type
+        // carry control characters (Backspace U+0008, Ctrl+A U+0001, and
+        // Delete U+007F, which lies outside 1..31) and pass to the edit.
         const QString text = key->text();
-        if (!text.isEmpty()) {
+        if (!text.isEmpty() && text.at(0).isPrint()) {
             const QChar c = text.at(0);
-            const bool control = c.unicode() >= 1 && c.unicode() <= 31;
-            const bool allowed = control || c == QLatin1Char('-') || c == QLatin1Char('.') ||
+            const bool allowed = c == QLatin1Char('-') || c == QLatin1Char('.') ||
                                  (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
             if (!allowed)
                 return true; // the character never reaches the edit

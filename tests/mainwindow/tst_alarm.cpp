@@ -147,7 +147,7 @@ void TestAlarm::enterRedrawsOnlyForBounds()
 void TestAlarm::characterFilter()
 {
     test::WindowFixture fx;
-    fx.writeIni("[DATA]\nSave=0\n");
+    fx.writeIni("[DATA]\nSave=0\n[GENERAL]\nAutoScale=0\n");
     TMain w;
     QVERIFY(w.FormCreate());
     QLineEdit *e = child<QLineEdit>(&w, "EditLoL");
@@ -156,6 +156,23 @@ void TestAlarm::characterFilter()
     QCOMPARE(e->text(), QStringLiteral("-12.5"));
     QTest::keyClicks(e, "9"); // five characters at most
     QCOMPARE(e->text(), QStringLiteral("-12.5"));
+    // Only typed characters are judged. Keys carry the texts X11 gives them:
+    // Ctrl+A is U+0001, Delete U+007F; Delete edits in every one of the four.
+    const auto key = [](QLineEdit *edit, Qt::Key k, char16_t text, Qt::KeyboardModifiers mods = {}) {
+        QTest::sendKeyEvent(QTest::Click, edit, k, QString(QChar(text)), mods);
+    };
+    for (const char *name : {"EditLoT", "EditHiT", "EditLoL", "EditHiL"}) {
+        QLineEdit *edit = child<QLineEdit>(&w, name);
+        edit->setText("12.5");
+        edit->setCursorPosition(0);
+        key(edit, Qt::Key_Delete, 0x7F);
+        QCOMPARE(edit->text(), QStringLiteral("2.5"));
+        key(edit, Qt::Key_A, 0x01, Qt::ControlModifier);
+        key(edit, Qt::Key_Delete, 0x7F);
+        QCOMPARE(edit->text(), QString());
+        key(edit, Qt::Key_Space, u' ');
+        QCOMPARE(edit->text(), QString());
+    }
 }
 
 void TestAlarm::limitsGoToTheHistory()

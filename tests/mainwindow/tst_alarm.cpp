@@ -46,6 +46,8 @@ void TestAlarm::boundEntries_data()
     QTest::newRow("-60") << "-60" << "-55.0";
     QTest::newRow("rounded to a tenth") << "12.34" << "12.3";
     QTest::newRow("tie to even") << "12.25" << "12.2";
+    // In extended precision 0.15 times ten is 1.5 exactly, a tie, to even.
+    QTest::newRow("0.15 is a tie") << "0.15" << "0.2";
 }
 
 void TestAlarm::boundEntries()
@@ -80,6 +82,29 @@ void TestAlarm::pairKeepsOneDegree()
     hi->setText("29.5");
     w.ApplyBoundEdit(hi);
     QCOMPARE(hi->text(), QStringLiteral("30.0"));
+
+    // Exactly a degree apart is taken, whatever binary fractions make of the
+    // two values; typed and entered as a user does.
+    const auto enter = [](QLineEdit *e, const char *text) {
+        e->selectAll();
+        QTest::keyClicks(e, text);
+        QTest::keyClick(e, Qt::Key_Return);
+    };
+    enter(lo, "28.9");
+    enter(hi, "29.9");
+    QCOMPARE(hi->text(), QStringLiteral("29.9"));
+    enter(lo, "-33.6");
+    enter(hi, "-31.6");
+    QCOMPARE(hi->text(), QStringLiteral("-31.6"));
+    QTest::keyClick(lo, Qt::Key_Up);
+    QCOMPARE(lo->text(), QStringLiteral("-32.6"));
+    QTest::keyClick(hi, Qt::Key_Down);
+    QCOMPARE(hi->text(), QStringLiteral("-31.6")); // now too close: undone
+    enter(lo, "-16.8");
+    QCOMPARE(lo->text(), QStringLiteral("-32.6"));
+    enter(hi, "-15.8");
+    enter(lo, "-16.8");
+    QCOMPARE(lo->text(), QStringLiteral("-16.8"));
 }
 
 void TestAlarm::arrowSteps()

@@ -238,6 +238,13 @@ void TMain::buildControls()
     QWidget *order[] = {BTN_Start_Stop, BTN_Exit, EditLoT, EditHiT, AutoScale, EditLoL, EditHiL, ControlT};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+    // The keyboard starts on the first of them, so Space or Enter right
+    // after the start begins measuring. Qt's own first choice would be the
+    // first control created, an edit. Enter presses a button only when it
+    // is an auto-default one, which outside a dialog none is by itself.
+    BTN_Start_Stop->setAutoDefault(true);
+    BTN_Exit->setAutoDefault(true);
+    BTN_Start_Stop->setFocus();
 
     connect(BTN_Start_Stop, &QPushButton::clicked, this, &TMain::BTN_Start_StopClick);
     connect(BTN_Exit, &QPushButton::clicked, this, &TMain::M_ExitClick);

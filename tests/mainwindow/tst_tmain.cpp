@@ -32,6 +32,7 @@ private slots:
     void menu_data();
     void menu();
     void tabOrder();
+    void keyboardStartsOnStartStop();
     void settingsOnControlsAndBack();
     void freshFolderShowsDefaults();
     void closeOrder();
@@ -196,6 +197,30 @@ void TestTMain::tabOrder()
     } while (c && c != start && chain.size() < 20);
     QCOMPARE(chain, (QStringList{"BTN_Start_Stop", "BTN_Exit", "EditLoT", "EditHiT", "AutoScale", "EditLoL",
                                  "EditHiL", "ControlT"}));
+}
+
+void TestTMain::keyboardStartsOnStartStop()
+{
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(fx.showAndSettle(w));
+    auto *button = child<QPushButton>(&w, "BTN_Start_Stop");
+    QCOMPARE(QApplication::focusWidget(), button);
+    // Space presses it: no sensor, so the question, answered Yes.
+    QTest::keyClick(w.windowHandle(), Qt::Key_Space);
+    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    QCOMPARE(button->text(), QStringLiteral("&Стоп"));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), button);
+    // Enter presses the focused button as well.
+    QTest::keyClick(w.windowHandle(), Qt::Key_Return);
+    QCOMPARE(RunState.load(), rsStopped);
+    QVERIFY(!w.sessionThreadAlive());
+    QCOMPARE(button->text(), QStringLiteral("&Пуск"));
+    w.close();
 }
 
 void TestTMain::settingsOnControlsAndBack()

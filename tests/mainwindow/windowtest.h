@@ -61,6 +61,20 @@ struct WindowFixture {
         QFile f(folder->path() + "KP33.ini");
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    // Shows the window and waits until its first activation, the sensor
+    // search, is over and the window has the keyboard again. The settings
+    // must map COM1 to NoPortIni's missing device, so the search ends at its
+    // first message. Without a window manager nothing hands the activation
+    // back after the search dialog: the test does.
+    bool showAndSettle(TMain &w)
+    {
+        const qsizetype before = messages.size();
+        w.show();
+        if (!QTest::qWaitFor([&] { return messages.size() > before && !QApplication::activeModalWidget(); }, 10000))
+            return false;
+        w.activateWindow();
+        return QTest::qWaitForWindowActive(&w) && QApplication::focusWidget();
+    }
     QStringList messageTexts() const
     {
         QStringList out;
@@ -69,6 +83,9 @@ struct WindowFixture {
         return out;
     }
 };
+
+// COM1 on a device that is not there: a sensor search ends at once.
+inline constexpr char NoPortIni[] = "[PORTS]\nCOM1=/nonexistent/kp33-port\n";
 
 template <typename T> T *child(QObject *w, const char *name)
 {

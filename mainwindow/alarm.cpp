@@ -130,9 +130,16 @@ bool TMain::eventFilter(QObject *watched, QEvent *event)
         return QMainWindow::eventFilter(watched, event);
 
     if (event->type() == QEvent::FocusOut) {
-        if (bound)
+        // Leaving the edit means moving to another control of the window. A
+        // menu opening, the menu bar taking the keyboard or the window losing
+        // the activation is no such move: the focus comes back to the edit,
+        // and a half-typed value must still be half-typed then.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        const bool leaving = reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason &&
+                             reason != Qt::ActiveWindowFocusReason;
+        if (leaving && bound)
             ApplyBoundEdit(edit); // EditTExit
-        else
+        else if (leaving)
             ApplyLimitEdit(edit); // EditLExit
     } else if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);

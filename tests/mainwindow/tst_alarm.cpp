@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QToolButton>
 
 using namespace kp33;
@@ -22,6 +23,7 @@ private slots:
     void arrowSteps();
     void enterRedrawsOnlyForBounds();
     void characterFilter();
+    void halfTypedValueWaitsForAnotherControl();
     void limitsGoToTheHistory();
     void alarmStartsBlinksAndStops();
     void alarmKeepsItsColour();
@@ -198,6 +200,51 @@ void TestAlarm::characterFilter()
         key(edit, Qt::Key_Space, u' ');
         QCOMPARE(edit->text(), QString());
     }
+}
+
+void TestAlarm::halfTypedValueWaitsForAnotherControl()
+{
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n[LEVELS]\nLoL=10\nHiL=20\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(fx.showAndSettle(w));
+    QLineEdit *lol = child<QLineEdit>(&w, "EditLoL");
+    QTest::mouseClick(lol, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), lol);
+    lol->selectAll();
+    QTest::keyClicks(lol, "12");
+
+    // A menu opened from the keyboard takes the keys, not the value; Esc
+    // closes it and Esc again leaves the menu bar.
+    QMenu *options = child<QMenu>(&w, "M_Options");
+    test::altLetter(w.windowHandle(), u'Н');
+    QTRY_VERIFY(options->isVisible());
+    QCOMPARE(history().LoL(), 10.0L);
+    QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+    QTRY_VERIFY(!options->isVisible());
+    QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+    QTRY_COMPARE(QApplication::focusWidget(), lol);
+    QCOMPARE(lol->text(), QStringLiteral("12"));
+    QCOMPARE(history().LoL(), 10.0L);
+
+    // Nor does another window taking the activation.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QCOMPARE(history().LoL(), 10.0L);
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), lol);
+    QCOMPARE(lol->text(), QStringLiteral("12"));
+
+    // Moving on to another control of the window takes it over.
+    QTest::keyClick(w.windowHandle(), Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != lol);
+    QCOMPARE(history().LoL(), 12.0L);
+    QCOMPARE(lol->text(), QStringLiteral("12.0"));
+    w.close();
 }
 
 void TestAlarm::limitsGoToTheHistory()

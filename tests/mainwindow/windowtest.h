@@ -95,6 +95,14 @@ template <typename T> T *child(QObject *w, const char *name)
     return c;
 }
 
+// Alt with a Cyrillic letter, as X11 sends it: the key code is the capital
+// letter, the text the small one.
+inline void altLetter(QWindow *window, QChar capital)
+{
+    QTest::sendKeyEvent(QTest::Click, window, static_cast<Qt::Key>(capital.unicode()),
+                        QString(capital.toLower()), Qt::AltModifier);
+}
+
 // Waits (dispatching events, no wall-clock sleeps of its own) until the
 // running session has shown at least n more cycles.
 inline bool waitCycles(TMain &w, int n)

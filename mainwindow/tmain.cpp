@@ -137,6 +137,7 @@ TMain::TMain(QWidget *parent) : QMainWindow(parent), m_receiver(new TMainReceive
     setWindowIcon(QIcon(QStringLiteral(":/kp33.png")));
     buildControls();
     buildMenu();
+    setStartStopCaption(false);
     connectLimitControls();
     // The client area is fixed; the window is as tall as it plus the menu bar.
     setFixedSize(632, 434 + menuBar()->sizeHint().height());

@@ -33,6 +33,8 @@ private slots:
     void menu();
     void tabOrder();
     void keyboardStartsOnStartStop();
+    void altLetterOpensItsMenu_data();
+    void altLetterOpensItsMenu();
     void settingsOnControlsAndBack();
     void freshFolderShowsDefaults();
     void closeOrder();
@@ -220,6 +222,49 @@ void TestTMain::keyboardStartsOnStartStop()
     QCOMPARE(RunState.load(), rsStopped);
     QVERIFY(!w.sessionThreadAlive());
     QCOMPARE(button->text(), QStringLiteral("&Пуск"));
+    w.close();
+}
+
+void TestTMain::altLetterOpensItsMenu_data()
+{
+    QTest::addColumn<QChar>("letter");
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("Alt+Д") << QChar(u'Д') << "M_Action";
+    QTest::newRow("Alt+Н") << QChar(u'Н') << "M_Options";
+    // "&Пуск" on the focused button shares the letter; the menu has it.
+    QTest::newRow("Alt+П") << QChar(u'П') << "N2";
+}
+
+void TestTMain::altLetterOpensItsMenu()
+{
+    QFETCH(QChar, letter);
+    QFETCH(QString, menu);
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(fx.showAndSettle(w));
+    QMenu *m = child<QMenu>(&w, qPrintable(menu));
+    // Before any session, and after one, when the button's caption has
+    // changed and changed back; twice each time, since Qt hands a shortcut
+    // claimed twice to each claimant in turn.
+    for (int round = 0; round < 2; ++round) {
+        for (int press = 0; press < 2; ++press) {
+            test::altLetter(w.windowHandle(), letter);
+            QVERIFY(QTest::qWaitFor([&] { return m->isVisible(); }, 2000));
+            QCOMPARE(RunState.load(), rsStopped);
+            QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+            QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+            QVERIFY(QTest::qWaitFor([&] { return !m->isVisible(); }, 2000));
+        }
+        if (round == 0) {
+            w.BTN_Start_StopClick();
+            QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+            w.BTN_Start_StopClick();
+            w.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+        }
+    }
     w.close();
 }
 

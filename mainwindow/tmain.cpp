@@ -58,6 +58,10 @@ QLabel *statPanel(QWidget *parent, const char *name, QRect geometry, const QStri
     panel->setGeometry(geometry);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The text's two trailing blanks are its only margin. A framed QLabel
+    // would indent it by half an "x" more, and "125.0 °C" would touch
+    // "Макс.".
+    panel->setIndent(0);
     panel->setToolTip(hint);
     auto *caption = new QLabel(label, panel);
     caption->setObjectName(QLatin1String(labelName));

@@ -11,10 +11,11 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QLocale>
 #include <QSoundEffect>
 #include <QTimer>
 #include <cmath>
+#include <locale>
+#include <sstream>
 
 namespace kp33 {
 
@@ -25,6 +26,8 @@ constexpr long double ScaleHigh = 125.0L;
 // What an entry that does not parse counts as: outside the scale, so refused.
 constexpr long double Unparsable = 1000.0L;
 
+// Parsed in extended precision, like the values it is compared with and
+// rounded to: through a double, "0.15" became 0.1 instead of 0.2.
 long double parseEntry(QString s)
 {
     if (!s.isEmpty()) {
@@ -33,9 +36,23 @@ long double parseEntry(QString s)
         if (s.startsWith(QLatin1Char('.')))
             s.prepend(QLatin1Char('0'));
     }
-    bool ok = false;
-    const double v = QLocale::c().toDouble(s, &ok);
-    return ok && std::isfinite(v) ? static_cast<long double>(v) : Unparsable;
+    // The classic locale: a point whatever the user's settings; the whole
+    // text must be the number.
+    std::istringstream in(s.toStdString());
+    in.imbue(std::locale::classic());
+    long double v = 0;
+    if (!(in >> v) || !(in >> std::ws).eof() || !std::isfinite(v))
+        return Unparsable;
+    return v;
+}
+
+// The two values of a pair stay at least a degree apart. Both are decimal
+// entries held in binary, so "exactly one degree" can come out a few units of
+// the last place short (-31.6 - -32.6); such a pair is a degree apart.
+bool closerThanADegree(long double lo, long double hi)
+{
+    constexpr long double Slack = 1e-9L; // far below the entries' 0.001
+    return hi - lo < 1 - Slack;
 }
 
 } // namespace
@@ -46,7 +63,8 @@ void TMain::applyPairEdit(QLineEdit *edit, bool isHigh, long double &lo, long do
 {
     long double &own = isHigh ? hi : lo;
     const long double v = parseEntry(edit->text());
-    const bool refused = v < ScaleLow || v > ScaleHigh || (!isHigh && hi - v < 1) || (isHigh && v - lo < 1);
+    const bool refused = v < ScaleLow || v > ScaleHigh || (!isHigh && closerThanADegree(v, hi)) ||
+                         (isHigh && closerThanADegree(lo, v));
     if (!refused)
         own = std::nearbyint(v * 10) / 10;
     edit->setText(TempToStr(own));
@@ -61,11 +79,11 @@ bool TMain::stepPair(QLineEdit *edit, bool isHigh, long double &lo, long double 
     if (!up && own > ScaleLow)
         own -= 1;
     // A step that brings the pair closer than a degree is undone, quietly.
-    if (!isHigh && hi - own < 1) {
+    if (!isHigh && closerThanADegree(own, hi)) {
         own -= 1;
         return false;
     }
-    if (isHigh && own - lo < 1) {
+    if (isHigh && closerThanADegree(lo, own)) {
         own += 1;
         return false;
     }
@@ -112,9 +130,16 @@ bool TMain::eventFilter(QObject *watched, QEvent *event)
         return QMainWindow::eventFilter(watched, event);
 
     if (event->type() == QEvent::FocusOut) {
-        if (bound)
+        // Leaving the edit means moving to another control of the window. A
+        // menu opening, the menu bar taking the keyboard or the window losing
+        // the activation is no such move: the focus comes back to the edit,
+        // and a half-typed value must still be half-typed then.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        const bool leaving = reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason &&
+                             reason != Qt::ActiveWindowFocusReason;
+        if (leaving && bound)
             ApplyBoundEdit(edit); // EditTExit
-        else
+        else if (leaving)
             ApplyLimitEdit(edit); // EditLExit
     } else if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
@@ -138,11 +163,13 @@ bool TMain::eventFilter(QObject *watched, QEvent *event)
             }
             return true;
         }
+        // Only what the user types is judged. Keys that edit rather than type
+        // carry control characters (Backspace U+0008, Ctrl+A U+0001, and
+        // Delete U+007F, which lies outside 1..31) and pass to the edit.
         const QString text = key->text();
-        if (!text.isEmpty()) {
+        if (!text.isEmpty() && text.at(0).isPrint()) {
             const QChar c = text.at(0);
-            const bool control = c.unicode() >= 1 && c.unicode() <= 31;
-            const bool allowed = control || c == QLatin1Char('-') || c == QLatin1Char('.') ||
+            const bool allowed = c == QLatin1Char('-') || c == QLatin1Char('.') ||
                                  (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
             if (!allowed)
                 return true; // the character never reaches the edit

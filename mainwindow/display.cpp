@@ -87,12 +87,15 @@ void TMain::DrawIndicator()
 
 void TMain::DrawThermometer(bool active, long double t, long double lol, long double hil)
 {
-    if (m_thermometer.isNull()) {
-        m_thermometer = QImage(ThermW, ThermH, QImage::Format_ARGB32_Premultiplied);
-        m_thermometer.fill(Qt::transparent);
-    }
-    Canvas c(m_thermometer);
-    // The old column is overdrawn in tube grey, not cleared.
+    // Composed afresh over the scale picture each time, as a full repaint of
+    // the window shows it. Drawn over the last composition instead, the tube
+    // kept whatever the round-capped erase stroke misses (pixels of the
+    // column's foot, a column that ends at the bulb) and the passive bulb's
+    // shadow under the active bulb.
+    QImage image(ThermW, ThermH, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    Canvas c(image);
+    // The empty tube first, in its own grey, then what this look puts in it.
     c.setPen(TubeGrey, 3);
     c.moveTo(ColumnX, 145);
     c.lineTo(ColumnX, 7);
@@ -121,7 +124,7 @@ void TMain::DrawThermometer(bool active, long double t, long double lol, long do
         c.setBrush(TubeGrey);
         c.ellipse(ThermW - 29, ThermH - 10, ThermW - 10, ThermH - 1);
     }
-    ThermP->setImage(m_thermometer);
+    ThermP->setImage(image);
 }
 
 void TMain::UpdateDisplay()

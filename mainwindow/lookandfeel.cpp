@@ -3,14 +3,81 @@
 #include <QApplication>
 #include <QFont>
 #include <QLibraryInfo>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOptionGroupBox>
 #include <QTranslator>
+#include <qdrawutil.h>
 
 namespace kp33 {
 
+namespace {
+
+// Fusion puts a group box's title above its frame, so the frame's top line
+// runs a title's height down: through the labels at the top of the limits
+// group and the first radio item of the recording dialog, where the fixed
+// layout puts them. The layout was made for the classic group box, whose
+// etched frame starts at the middle of the title and is broken behind it;
+// it is drawn so here. Positions and sizes stay as they are.
+class ClassicGroupBoxStyle final : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                         const QWidget *widget) const override
+    {
+        const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
+        if (control != CC_GroupBox || !box || (box->subControls & SC_GroupBoxCheckBox))
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        const QFontMetrics &fm = box->fontMetrics;
+        switch (sub) {
+        case SC_GroupBoxLabel:
+            if (box->text.isEmpty())
+                return {};
+            return {box->rect.left() + TitleIndent, box->rect.top(),
+                    fm.horizontalAdvance(box->text) + 2 * TitleGap, fm.height()};
+        case SC_GroupBoxFrame:
+            return box->rect.adjusted(0, box->text.isEmpty() ? 0 : fm.height() / 2, 0, 0);
+        default:
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget) const override
+    {
+        const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
+        if (control != CC_GroupBox || !box || (box->subControls & SC_GroupBoxCheckBox)) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const QRect title = subControlRect(control, box, SC_GroupBoxLabel, widget);
+        if (box->subControls & SC_GroupBoxFrame) {
+            painter->save();
+            painter->setClipRegion(QRegion(box->rect).subtracted(title));
+            qDrawShadeRect(painter, subControlRect(control, box, SC_GroupBoxFrame, widget), box->palette,
+                           true, 1, 0);
+            painter->restore();
+        }
+        if ((box->subControls & SC_GroupBoxLabel) && !title.isEmpty()) {
+            const int mnemonic = styleHint(SH_UnderlineShortcut, box, widget) ? Qt::TextShowMnemonic
+                                                                              : Qt::TextHideMnemonic;
+            drawItemText(painter, title, Qt::AlignCenter | mnemonic, box->palette,
+                         box->state & State_Enabled, box->text, QPalette::WindowText);
+        }
+    }
+
+private:
+    static constexpr int TitleIndent = 6; // the title's box from the frame's left edge
+    static constexpr int TitleGap = 2;    // the break in the line either side of the text
+};
+
+} // namespace
+
 void ApplyLookAndFeel(QApplication &app)
 {
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new ClassicGroupBoxStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
     QApplication::setFont(font);

@@ -79,6 +79,12 @@ void TMain::setStartStopCaption(bool running)
     const QString caption = running ? QStringLiteral("&Стоп") : QStringLiteral("&Пуск");
     BTN_Start_Stop->setText(caption);
     M_Start_Stop->setText(caption);
+    // Alt with a top-level menu's letter opens that menu. A button's caption
+    // claims its letter as well, and "&Пуск" would share Alt+П with
+    // "&Помощь", which Qt then hands to each in turn: the button gives it
+    // up. Space and Enter still press it when it has the focus.
+    if (!running)
+        BTN_Start_Stop->setShortcut(QKeySequence());
 }
 
 void TMain::BTN_Start_StopClick()

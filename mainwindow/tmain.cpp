@@ -60,6 +60,10 @@ QLabel *statPanel(QWidget *parent, const char *name, QRect geometry, const QStri
     panel->setGeometry(geometry);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The text's two trailing blanks are its only margin. A framed QLabel
+    // would indent it by half an "x" more, and "125.0 °C" would touch
+    // "Макс.".
+    panel->setIndent(0);
     panel->setToolTip(hint);
     auto *caption = new QLabel(label, panel);
     caption->setObjectName(QLatin1String(labelName));
@@ -139,6 +143,7 @@ TMain::TMain(QWidget *parent) : QMainWindow(parent), m_receiver(new TMainReceive
     setWindowIcon(QIcon(QStringLiteral(":/kp33.png")));
     buildControls();
     buildMenu();
+    setStartStopCaption(false);
     connectLimitControls();
     // The client area is fixed; the window is as tall as it plus the menu bar.
     setFixedSize(632, 434 + menuBar()->sizeHint().height());
@@ -247,6 +252,13 @@ void TMain::buildControls()
     QWidget *order[] = {BTN_Start_Stop, BTN_Exit, EditLoT, EditHiT, AutoScale, EditLoL, EditHiL, ControlT};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+    // The keyboard starts on the first of them, so Space or Enter right
+    // after the start begins measuring. Qt's own first choice would be the
+    // first control created, an edit. Enter presses a button only when it
+    // is an auto-default one, which outside a dialog none is by itself.
+    BTN_Start_Stop->setAutoDefault(true);
+    BTN_Exit->setAutoDefault(true);
+    BTN_Start_Stop->setFocus();
 
     connect(BTN_Start_Stop, &QPushButton::clicked, this, &TMain::BTN_Start_StopClick);
     connect(BTN_Exit, &QPushButton::clicked, this, &TMain::M_ExitClick);

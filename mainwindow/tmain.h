@@ -237,7 +237,6 @@ private:
     std::uint32_t m_blinkColor = 0;
     TTemp m_indicator;
     int m_indicatorDraws = 0;
-    QImage m_thermometer; // what has been drawn over the scale picture
 };
 
 } // namespace kp33

@@ -21,18 +21,30 @@ std::uint32_t CycleLength() { return IsWinNT.load() ? 1000 : 2000; }
 std::optional<long double> ConvertReading(std::uint8_t type, std::uint8_t l, std::uint8_t h,
                                           std::uint8_t countRemain, std::uint8_t countPerC)
 {
-    const auto raw = static_cast<std::int16_t>(static_cast<std::uint16_t>(h << 8 | l));
+    long double t;
     if (type == stDS1820 || type == stDS18S20) {
         if (countPerC == 0)
             return std::nullopt;
+        // Bytes 1:0 are a 16-bit two's-complement count of half degrees.
+        const auto raw = static_cast<std::int16_t>(static_cast<std::uint16_t>(h << 8 | l));
         // Dropping the half-degree bit rounds towards minus infinity: -10.5 -> -11.
         const int tempRead = raw >> 1;
-        const long double t =
-            tempRead - 0.25L + static_cast<long double>(countPerC - countRemain) / countPerC;
+        t = tempRead - 0.25L + static_cast<long double>(countPerC - countRemain) / countPerC;
         // nearbyint in the default mode rounds ties to even: 25.25 -> 25.2.
-        return std::nearbyintl(10.0L * t) / 10.0L;
+        t = std::nearbyintl(10.0L * t) / 10.0L;
+    } else {
+        // Sixteenths of a degree; any high byte above 7 counts as a negative
+        // reading, whatever its unused sign-extension bits hold.
+        int raw = h * 256 + l;
+        if (h > 7)
+            raw -= 65536;
+        t = raw / 16.0L;
     }
-    return static_cast<long double>(raw) / 16.0L;
+    // 1000 and above is the mark of no reading (the data file's 1000.0): bytes
+    // that decode to it are a failed reading, never a temperature to record.
+    if (t >= NoTemp)
+        return std::nullopt;
+    return t;
 }
 
 long double DemoTemp(std::uint8_t sampleIndex)

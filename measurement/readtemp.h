@@ -27,7 +27,8 @@ inline constexpr int SilentRetries = 2;
 std::uint32_t CycleLength();
 
 // The reading for a scratchpad's bytes 0, 1, 6 and 7 by family; nullopt for
-// bytes no sensor sends (COUNT_PER_C of 0).
+// bytes no sensor sends (COUNT_PER_C of 0) and for bytes that decode to
+// 1000 °C or more, the value that marks a failed reading.
 std::optional<long double> ConvertReading(std::uint8_t type, std::uint8_t l, std::uint8_t h,
                                           std::uint8_t countRemain, std::uint8_t countPerC);
 // The demonstration curve at history phase sampleIndex.

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QToolButton>
 
 using namespace kp33;
@@ -22,6 +23,7 @@ private slots:
     void arrowSteps();
     void enterRedrawsOnlyForBounds();
     void characterFilter();
+    void halfTypedValueWaitsForAnotherControl();
     void limitsGoToTheHistory();
     void alarmStartsBlinksAndStops();
     void alarmKeepsItsColour();
@@ -46,6 +48,8 @@ void TestAlarm::boundEntries_data()
     QTest::newRow("-60") << "-60" << "-55.0";
     QTest::newRow("rounded to a tenth") << "12.34" << "12.3";
     QTest::newRow("tie to even") << "12.25" << "12.2";
+    // In extended precision 0.15 times ten is 1.5 exactly, a tie, to even.
+    QTest::newRow("0.15 is a tie") << "0.15" << "0.2";
 }
 
 void TestAlarm::boundEntries()
@@ -80,6 +84,29 @@ void TestAlarm::pairKeepsOneDegree()
     hi->setText("29.5");
     w.ApplyBoundEdit(hi);
     QCOMPARE(hi->text(), QStringLiteral("30.0"));
+
+    // Exactly a degree apart is taken, whatever binary fractions make of the
+    // two values; typed and entered as a user does.
+    const auto enter = [](QLineEdit *e, const char *text) {
+        e->selectAll();
+        QTest::keyClicks(e, text);
+        QTest::keyClick(e, Qt::Key_Return);
+    };
+    enter(lo, "28.9");
+    enter(hi, "29.9");
+    QCOMPARE(hi->text(), QStringLiteral("29.9"));
+    enter(lo, "-33.6");
+    enter(hi, "-31.6");
+    QCOMPARE(hi->text(), QStringLiteral("-31.6"));
+    QTest::keyClick(lo, Qt::Key_Up);
+    QCOMPARE(lo->text(), QStringLiteral("-32.6"));
+    QTest::keyClick(hi, Qt::Key_Down);
+    QCOMPARE(hi->text(), QStringLiteral("-31.6")); // now too close: undone
+    enter(lo, "-16.8");
+    QCOMPARE(lo->text(), QStringLiteral("-32.6"));
+    enter(hi, "-15.8");
+    enter(lo, "-16.8");
+    QCOMPARE(lo->text(), QStringLiteral("-16.8"));
 }
 
 void TestAlarm::arrowSteps()
@@ -147,7 +174,7 @@ void TestAlarm::enterRedrawsOnlyForBounds()
 void TestAlarm::characterFilter()
 {
     test::WindowFixture fx;
-    fx.writeIni("[DATA]\nSave=0\n");
+    fx.writeIni("[DATA]\nSave=0\n[GENERAL]\nAutoScale=0\n");
     TMain w;
     QVERIFY(w.FormCreate());
     QLineEdit *e = child<QLineEdit>(&w, "EditLoL");
@@ -156,6 +183,68 @@ void TestAlarm::characterFilter()
     QCOMPARE(e->text(), QStringLiteral("-12.5"));
     QTest::keyClicks(e, "9"); // five characters at most
     QCOMPARE(e->text(), QStringLiteral("-12.5"));
+    // Only typed characters are judged. Keys carry the texts X11 gives them:
+    // Ctrl+A is U+0001, Delete U+007F; Delete edits in every one of the four.
+    const auto key = [](QLineEdit *edit, Qt::Key k, char16_t text, Qt::KeyboardModifiers mods = {}) {
+        QTest::sendKeyEvent(QTest::Click, edit, k, QString(QChar(text)), mods);
+    };
+    for (const char *name : {"EditLoT", "EditHiT", "EditLoL", "EditHiL"}) {
+        QLineEdit *edit = child<QLineEdit>(&w, name);
+        edit->setText("12.5");
+        edit->setCursorPosition(0);
+        key(edit, Qt::Key_Delete, 0x7F);
+        QCOMPARE(edit->text(), QStringLiteral("2.5"));
+        key(edit, Qt::Key_A, 0x01, Qt::ControlModifier);
+        key(edit, Qt::Key_Delete, 0x7F);
+        QCOMPARE(edit->text(), QString());
+        key(edit, Qt::Key_Space, u' ');
+        QCOMPARE(edit->text(), QString());
+    }
+}
+
+void TestAlarm::halfTypedValueWaitsForAnotherControl()
+{
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n[LEVELS]\nLoL=10\nHiL=20\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(fx.showAndSettle(w));
+    QLineEdit *lol = child<QLineEdit>(&w, "EditLoL");
+    QTest::mouseClick(lol, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), lol);
+    lol->selectAll();
+    QTest::keyClicks(lol, "12");
+
+    // A menu opened from the keyboard takes the keys, not the value; Esc
+    // closes it and Esc again leaves the menu bar.
+    QMenu *options = child<QMenu>(&w, "M_Options");
+    test::altLetter(w.windowHandle(), u'Н');
+    QTRY_VERIFY(options->isVisible());
+    QCOMPARE(history().LoL(), 10.0L);
+    QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+    QTRY_VERIFY(!options->isVisible());
+    QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+    QTRY_COMPARE(QApplication::focusWidget(), lol);
+    QCOMPARE(lol->text(), QStringLiteral("12"));
+    QCOMPARE(history().LoL(), 10.0L);
+
+    // Nor does another window taking the activation.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QCOMPARE(history().LoL(), 10.0L);
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), lol);
+    QCOMPARE(lol->text(), QStringLiteral("12"));
+
+    // Moving on to another control of the window takes it over.
+    QTest::keyClick(w.windowHandle(), Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != lol);
+    QCOMPARE(history().LoL(), 12.0L);
+    QCOMPARE(lol->text(), QStringLiteral("12.0"));
+    w.close();
 }
 
 void TestAlarm::limitsGoToTheHistory()

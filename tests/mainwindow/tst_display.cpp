@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <cmath>
+#include <limits>
 
 using namespace kp33;
 using test::child;
@@ -30,6 +31,8 @@ private slots:
     void columnColourByBand();
     void columnEnds_data();
     void columnEnds();
+    void columnLeavesNothingBehind_data();
+    void columnLeavesNothingBehind();
     void errorLookLeavesPanels();
     void drawsOnlyOnChange();
     void graphIsComposed();
@@ -150,7 +153,7 @@ void TestDisplay::columnEnds_data()
     QTest::addColumn<int>("top"); // first row of colour
     QTest::newRow("125 reaches the top") << 125.0 << 7;
     QTest::newRow("125.5 is clamped") << 125.5 << 7;
-    QTest::newRow("0") << 0.0 << 7 + int(std::nearbyint(125 * 47 / 60.0));
+    QTest::newRow("0") << 0.0 << 105; // 7 + round(125 * 47 / 60)
     QTest::newRow("-55 only the bulb") << -55.0 << 146;
 }
 
@@ -172,6 +175,47 @@ void TestDisplay::columnEnds()
     QCOMPARE(at(th, 53, top), rgb(0, 255, 0));
     if (top > 7)
         QCOMPARE(at(th, 53, top - 2), rgb(224, 224, 224));
+    RunState = rsStopped;
+}
+
+void TestDisplay::columnLeavesNothingBehind_data()
+{
+    // A temperature, or NaN for the stopped look, then another; the colour
+    // of the first drawing must be gone from the thermometer after the second.
+    QTest::addColumn<double>("first");
+    QTest::addColumn<double>("then");
+    QTest::addColumn<QRgb>("gone");
+    const double stopped = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("stop after a green column") << 20.0 << stopped << rgb(0, 255, 0);
+    QTest::newRow("stop after a red column") << 125.0 << stopped << rgb(255, 0, 0);
+    QTest::newRow("-55 after a red column at 125") << 125.0 << -55.0 << rgb(255, 0, 0);
+    QTest::newRow("-53 after a green column") << 20.0 << -53.0 << rgb(0, 255, 0);
+    QTest::newRow("no bulb shadow in the active look") << stopped << 20.0 << rgb(148, 148, 148);
+}
+
+void TestDisplay::columnLeavesNothingBehind()
+{
+    QFETCH(double, first);
+    QFETCH(double, then);
+    QFETCH(QRgb, gone);
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n[GENERAL]\nSignalUse=0\nControlT=1\n[LEVELS]\nLoL=-50\nHiL=100\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    for (double t : {first, then}) {
+        if (std::isnan(t)) {
+            RunState = rsStopped;
+        } else {
+            history().StoreAndUpdate(t);
+            RunState = rsRunning;
+        }
+        w.UpdateDisplay();
+    }
+    const QImage th = thermometer(w);
+    for (int y = 0; y < th.height(); ++y)
+        for (int x = 0; x < th.width(); ++x)
+            if (qAlpha(th.pixel(x, y)) != 0 && at(th, x, y) == gone)
+                QFAIL(qPrintable(QString("stale pixel at (%1, %2)").arg(x).arg(y)));
     RunState = rsStopped;
 }
 

@@ -4,6 +4,7 @@
 #include "dialogs/colordialogseam.h"
 #include "dialogs/colorref.h"
 #include "dialogs/params.h"
+#include "dialogs/pzd.h"
 #include "mainwindow/signalclose.h"
 #include "mainwindow/singleinstance.h"
 #include "windowtest.h"
@@ -32,6 +33,13 @@ private slots:
     void menu_data();
     void menu();
     void tabOrder();
+    void keyboardStartsOnStartStop();
+    void altLetterOpensItsMenu_data();
+    void altLetterOpensItsMenu();
+    void groupFramesKeepOffTheirControls_data();
+    void groupFramesKeepOffTheirControls();
+    void statisticsKeepOffTheirCaptions_data();
+    void statisticsKeepOffTheirCaptions();
     void settingsOnControlsAndBack();
     void freshFolderShowsDefaults();
     void closeOrder();
@@ -196,6 +204,154 @@ void TestTMain::tabOrder()
     } while (c && c != start && chain.size() < 20);
     QCOMPARE(chain, (QStringList{"BTN_Start_Stop", "BTN_Exit", "EditLoT", "EditHiT", "AutoScale", "EditLoL",
                                  "EditHiL", "ControlT"}));
+}
+
+void TestTMain::keyboardStartsOnStartStop()
+{
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(fx.showAndSettle(w));
+    auto *button = child<QPushButton>(&w, "BTN_Start_Stop");
+    QCOMPARE(QApplication::focusWidget(), button);
+    // Space presses it: no sensor, so the question, answered Yes.
+    QTest::keyClick(w.windowHandle(), Qt::Key_Space);
+    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    QCOMPARE(button->text(), QStringLiteral("&Стоп"));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), button);
+    // Enter presses the focused button as well.
+    QTest::keyClick(w.windowHandle(), Qt::Key_Return);
+    QCOMPARE(RunState.load(), rsStopped);
+    QVERIFY(!w.sessionThreadAlive());
+    QCOMPARE(button->text(), QStringLiteral("&Пуск"));
+    w.close();
+}
+
+void TestTMain::altLetterOpensItsMenu_data()
+{
+    QTest::addColumn<QChar>("letter");
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("Alt+Д") << QChar(u'Д') << "M_Action";
+    QTest::newRow("Alt+Н") << QChar(u'Н') << "M_Options";
+    // "&Пуск" on the focused button shares the letter; the menu has it.
+    QTest::newRow("Alt+П") << QChar(u'П') << "N2";
+}
+
+void TestTMain::altLetterOpensItsMenu()
+{
+    QFETCH(QChar, letter);
+    QFETCH(QString, menu);
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    QVERIFY(fx.showAndSettle(w));
+    QMenu *m = child<QMenu>(&w, qPrintable(menu));
+    // Before any session, and after one, when the button's caption has
+    // changed and changed back; twice each time, since Qt hands a shortcut
+    // claimed twice to each claimant in turn.
+    for (int round = 0; round < 2; ++round) {
+        for (int press = 0; press < 2; ++press) {
+            test::altLetter(w.windowHandle(), letter);
+            QVERIFY(QTest::qWaitFor([&] { return m->isVisible(); }, 2000));
+            QCOMPARE(RunState.load(), rsStopped);
+            QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+            QTest::keyClick(w.windowHandle(), Qt::Key_Escape);
+            QVERIFY(QTest::qWaitFor([&] { return !m->isVisible(); }, 2000));
+        }
+        if (round == 0) {
+            w.BTN_Start_StopClick();
+            QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+            w.BTN_Start_StopClick();
+            w.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+        }
+    }
+    w.close();
+}
+
+void TestTMain::groupFramesKeepOffTheirControls_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("control");
+    QTest::newRow("не менее") << "GB2" << "MinT";
+    QTest::newRow("не более") << "GB2" << "MaxT";
+    QTest::newRow("нижняя") << "GB1" << "LoD";
+    QTest::newRow("recording dialog, first radio item") << "FileData" << "FileDataItem0";
+}
+
+void TestTMain::groupFramesKeepOffTheirControls()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, control);
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    TPZD recording(&w, nullptr, [] {});
+    QWidget *root = box == "FileData" ? static_cast<QWidget *>(&recording) : &w;
+    auto *g = child<QGroupBox>(root, qPrintable(box));
+    auto *c = child<QWidget>(root, qPrintable(control));
+    QVERIFY(g && c);
+    // The group box alone, without its children or background: nothing it
+    // draws (frame, title) may lie under the control.
+    const QRgb blank = qRgb(255, 0, 255);
+    QImage image(g->size(), QImage::Format_RGB32);
+    image.fill(blank);
+    g->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    const QRect r = c->geometry();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (image.pixel(x, y) != blank)
+                QFAIL(qPrintable(QString("%1 draws at (%2, %3)").arg(box).arg(x).arg(y)));
+}
+
+void TestTMain::statisticsKeepOffTheirCaptions_data()
+{
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("text"); // the widest the panel shows
+    QTest::newRow("Макс.") << "OutMAX" << "Label3" << "125.0 °C  ";
+    QTest::newRow("Ср.") << "OutAVG" << "Label4" << "-55.0 °C  ";
+    QTest::newRow("Мин.") << "OutMIN" << "Label5" << "-55.0 °C  ";
+}
+
+void TestTMain::statisticsKeepOffTheirCaptions()
+{
+    QFETCH(QString, panel);
+    QFETCH(QString, caption);
+    QFETCH(QString, text);
+    test::WindowFixture fx;
+    fx.writeIni("[DATA]\nSave=0\n");
+    TMain w;
+    QVERIFY(w.FormCreate());
+    auto *p = child<QLabel>(&w, qPrintable(panel));
+    auto *c = child<QLabel>(p, qPrintable(caption));
+    p->setText(text);
+    // Ink columns of the value (the panel without its caption) and of the
+    // caption, each drawn alone on white.
+    const auto inkColumns = [](QWidget *widget, QWidget::RenderFlags flags) {
+        QImage image(widget->size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        widget->render(&image, QPoint(), QRegion(), flags);
+        QList<int> columns;
+        for (int x = 2; x < image.width() - 2; ++x)
+            for (int y = 2; y < image.height() - 2; ++y)
+                if (qGray(image.pixel(x, y)) < 160) {
+                    columns << x;
+                    break;
+                }
+        return columns;
+    };
+    const QList<int> value = inkColumns(p, QWidget::DrawWindowBackground);
+    const QList<int> name = inkColumns(c, QWidget::RenderFlags());
+    QVERIFY(!value.isEmpty() && !name.isEmpty());
+    const int gap = value.first() - (c->x() + name.last()) - 1;
+    // At least a blank's width (3 px in the 11-px font) between the two.
+    QVERIFY2(gap >= 3, qPrintable(QString("%1 px between caption and value").arg(gap)));
 }
 
 void TestTMain::settingsOnControlsAndBack()

@@ -61,6 +61,20 @@ struct WindowFixture {
         QFile f(folder->path() + "KP33.ini");
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    // Shows the window and waits until its first activation, the sensor
+    // search, is over and the window has the keyboard again. The settings
+    // must map COM1 to NoPortIni's missing device, so the search ends at its
+    // first message. Without a window manager nothing hands the activation
+    // back after the search dialog: the test does.
+    bool showAndSettle(TMain &w)
+    {
+        const qsizetype before = messages.size();
+        w.show();
+        if (!QTest::qWaitFor([&] { return messages.size() > before && !QApplication::activeModalWidget(); }, 10000))
+            return false;
+        w.activateWindow();
+        return QTest::qWaitForWindowActive(&w) && QApplication::focusWidget();
+    }
     QStringList messageTexts() const
     {
         QStringList out;
@@ -70,12 +84,23 @@ struct WindowFixture {
     }
 };
 
+// COM1 on a device that is not there: a sensor search ends at once.
+inline constexpr char NoPortIni[] = "[PORTS]\nCOM1=/nonexistent/kp33-port\n";
+
 template <typename T> T *child(QObject *w, const char *name)
 {
     T *c = w->findChild<T *>(QLatin1String(name));
     if (!c)
         qWarning("no control %s", name);
     return c;
+}
+
+// Alt with a Cyrillic letter, as X11 sends it: the key code is the capital
+// letter, the text the small one.
+inline void altLetter(QWindow *window, QChar capital)
+{
+    QTest::sendKeyEvent(QTest::Click, window, static_cast<Qt::Key>(capital.unicode()),
+                        QString(capital.toLower()), Qt::AltModifier);
 }
 
 // Waits (dispatching events, no wall-clock sleeps of its own) until the

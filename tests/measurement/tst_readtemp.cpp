@@ -91,13 +91,20 @@ void TestReadTemp::conversion_data()
     QTest::addColumn<int>("h");
     QTest::addColumn<int>("cr");
     QTest::addColumn<int>("cpc");
-    QTest::addColumn<QString>("expected"); // 18 significant digits
-    QTest::newRow("B20 125") << int(stDS18B20) << 0xD0 << 0x07 << 0 << 0 << "125";
+    QTest::addColumn<QString>("expected"); // 18 significant digits; empty: no reading
+    QTest::newRow("B20 H=07 125") << int(stDS18B20) << 0xD0 << 0x07 << 0 << 0 << "125";
+    QTest::newRow("B20 H=07 highest") << int(stDS18B20) << 0xFF << 0x07 << 0 << 0 << "127.9375";
+    // Any high byte above 7 is negative, not a reading of 128 °C and more.
+    QTest::newRow("B20 H=08") << int(stDS18B20) << 0x00 << 0x08 << 0 << 0 << "-3968";
+    QTest::newRow("B20 H=3F, not 1008") << int(stDS18B20) << 0x00 << 0x3F << 0 << 0 << "-3088";
+    QTest::newRow("B20 H=7F") << int(stDS18B20) << 0xFF << 0x7F << 0 << 0 << "-2048.0625";
+    QTest::newRow("B20 H=80") << int(stDS18B20) << 0x00 << 0x80 << 0 << 0 << "-2048";
+    QTest::newRow("B20 H=FC -55") << int(stDS18B20) << 0x90 << 0xFC << 0 << 0 << "-55";
     QTest::newRow("B20 power-on 85") << int(stDS18B20) << 0x50 << 0x05 << 0 << 0 << "85";
     QTest::newRow("B20 25.0625") << int(stDS18B20) << 0x91 << 0x01 << 0 << 0 << "25.0625";
     QTest::newRow("B20 -10.125") << int(stDS18B20) << 0x5E << 0xFF << 0 << 0 << "-10.125";
-    QTest::newRow("B20 -55") << int(stDS18B20) << 0x90 << 0xFC << 0 << 0 << "-55";
     QTest::newRow("unknown family like B20") << int(stUnknown) << 0x91 << 0x01 << 0 << 0 << "25.0625";
+    QTest::newRow("unknown family H=08") << int(stUnknown) << 0x10 << 0x08 << 0 << 0 << "-3967";
     QTest::newRow("S20 25.4") << int(stDS18S20) << 0x33 << 0x00 << 6 << 16 << "25.4";
     QTest::newRow("S20 25.0") << int(stDS18S20) << 0x32 << 0x00 << 12 << 16 << "25";
     QTest::newRow("S20 -10.5") << int(stDS18S20) << 0xEB << 0xFF << 4 << 16 << "-10.5";
@@ -105,6 +112,13 @@ void TestReadTemp::conversion_data()
     QTest::newRow("S20 25.25 tie to even down") << int(stDS18S20) << 0x32 << 0x00 << 8 << 16 << "25.2";
     QTest::newRow("S20 -0.25 to -0.2") << int(stDS18S20) << 0x00 << 0x00 << 16 << 16 << "-0.2";
     QTest::newRow("S20 25.75 to 25.8") << int(stDS18S20) << 0x32 << 0x00 << 0 << 16 << "25.8";
+    // A count of zero per degree is no reading, not a division by zero.
+    QTest::newRow("S20 no count per degree") << int(stDS18S20) << 0x00 << 0x00 << 0 << 0 << "";
+    // What would decode to 1000 °C or more is no reading: the data file must
+    // get its mark 1000.0, not a made-up temperature.
+    QTest::newRow("S20 999.8") << int(stDS18S20) << 0xD0 << 0x07 << 16 << 16 << "999.8";
+    QTest::newRow("S20 1000.8 is no reading") << int(stDS18S20) << 0xD0 << 0x07 << 0 << 16 << "";
+    QTest::newRow("1820 highest is no reading") << int(stDS1820) << 0xFF << 0x7F << 0 << 16 << "";
 }
 
 void TestReadTemp::conversion()
@@ -118,7 +132,9 @@ void TestReadTemp::conversion()
     const auto t = ConvertReading(static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(l),
                                   static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(cr),
                                   static_cast<std::uint8_t>(cpc));
-    QVERIFY(t.has_value());
+    QCOMPARE(t.has_value(), !expected.isEmpty());
+    if (!t)
+        return;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.17Lg", *t);
     QCOMPARE(QString(buf), expected);
@@ -134,9 +150,6 @@ void TestReadTemp::demoCurve()
     for (int i : {52, 53})
         QVERIFY(std::fabs(DemoTemp(static_cast<std::uint8_t>(i)) + 9.98L) < 0.01L);
     QVERIFY(std::fabs(DemoTemp(70) - DemoTemp(0)) < 1e-12L); // repeats every 70 samples
-
-    // A count of zero per degree is no reading, not a division by zero.
-    QVERIFY(!ConvertReading(stDS18S20, 0, 0, 0, 0).has_value());
 }
 
 void TestReadTemp::demoSessionPacedAndLeavesPortAlone()
@@ -237,16 +250,20 @@ void TestReadTemp::retriesThenSensorError()
     SensorType = stDS18B20;
     history().StoreAndUpdate(20.0L);
     std::vector<int> resetsAtUpdate;
+    std::vector<std::uint64_t> sleptAtUpdate;
     Probe probe;
     probe.stopAfter(3);
     auto stop = probe.onUpdate;
     probe.onUpdate = [&, stop](Probe &p) {
         resetsAtUpdate.push_back(static_cast<int>(sim.trace("RESET").size()));
+        sleptAtUpdate.push_back(m_clock->sleptMs());
         stop(p);
     };
     QVERIFY(runSession(probe));
     // Three attempts back to back before the first error shows, then one a cycle.
     QCOMPARE(resetsAtUpdate, (std::vector<int>{0, 3, 4, 5}));
+    // The retries take no pause; each shown cycle is followed by its full one.
+    QCOMPARE(sleptAtUpdate, (std::vector<std::uint64_t>{0, 0, 1000, 2000}));
     QCOMPARE(probe.titles, (QStringList{"Ошибка датчика!", "Ошибка датчика!", "Ошибка датчика!"}));
     QVERIFY(SensorError.load());
     // The history keeps its last values.
@@ -321,6 +338,7 @@ void TestReadTemp::stopBeforeFirstUpdateIsNotLost()
 
 void TestReadTemp::recordCounterWrapsWithSaveOff()
 {
+    test::ProgramFolder folder;
     Save = false;
     PeriodSave = 1;
     RecordCounter = 250;
@@ -328,7 +346,7 @@ void TestReadTemp::recordCounterWrapsWithSaveOff()
     probe.stopAfter(10);
     QVERIFY(runSession(probe));
     QCOMPARE(int(RecordCounter.load()), (250 + 10) % 256);
-    QVERIFY(!QDir(programDir() + "DATA").exists() || programDir().isEmpty());
+    QVERIFY(!QDir(folder.path() + "DATA").exists());
 }
 
 void TestReadTemp::snapshotNeverTorn()

@@ -48,6 +48,7 @@ private slots:
     void writeWithoutPresenceSendsNothing();
     void lineHeldLowIsNoReading();
 
+    void slotsAt115200AfterResetEchoLost();
     void lostEchoesTimeOutWithinDeadline();
     void oneLostEchoFailsItsWholeExchange_data();
     void oneLostEchoFailsItsWholeExchange();
@@ -133,39 +134,35 @@ void TestTxRx::readRomPerFamily()
 void TestTxRx::scratchpadPerFamily_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("raw");       // bytes 1:0
-    QTest::addColumn<double>("celsius"); // what the family's formula gives
-    QTest::newRow("DS18B20 25.0625") << QStringList{"--family", "ds18b20", "--temp", "25.0625"} << 0x0191 << 25.0625;
-    QTest::newRow("DS18B20 -10.125") << QStringList{"--family", "ds18b20", "--temp", "-10.125"} << 0xFF5E << -10.125;
-    QTest::newRow("DS18B20 -55") << QStringList{"--family", "ds18b20", "--temp", "-55"} << 0xFC90 << -55.0;
-    QTest::newRow("DS18B20 125") << QStringList{"--family", "ds18b20", "--temp", "125"} << 0x07D0 << 125.0;
-    QTest::newRow("DS18B20 9-bit") << QStringList{"--family", "ds18b20", "--resolution", "9", "--temp", "25.4"} << 0x0198 << 25.5;
-    QTest::newRow("DS18B20 power-on 85") << QStringList{"--family", "ds18b20", "--power-on-85"} << 0x0550 << 85.0;
-    QTest::newRow("DS18S20 25.375") << QStringList{"--family", "ds18s20", "--temp", "25.375"} << 0x0033 << 25.375;
-    QTest::newRow("DS18S20 -10.5") << QStringList{"--family", "ds18s20", "--temp", "-10.5"} << 0xFFEB << -10.5;
-    QTest::newRow("DS1820 0") << QStringList{"--family", "ds1820", "--temp", "0"} << 0x0000 << 0.0;
+    QTest::addColumn<int>("raw");         // bytes 1:0
+    QTest::addColumn<int>("countRemain"); // byte 6
+    QTest::addColumn<int>("countPerC");   // byte 7
+    QTest::newRow("DS18B20 25.0625") << QStringList{"--family", "ds18b20", "--temp", "25.0625"} << 0x0191 << 0x0C << 0x10;
+    QTest::newRow("DS18B20 -10.125") << QStringList{"--family", "ds18b20", "--temp", "-10.125"} << 0xFF5E << 0x0C << 0x10;
+    QTest::newRow("DS18B20 -55") << QStringList{"--family", "ds18b20", "--temp", "-55"} << 0xFC90 << 0x0C << 0x10;
+    QTest::newRow("DS18B20 125") << QStringList{"--family", "ds18b20", "--temp", "125"} << 0x07D0 << 0x0C << 0x10;
+    QTest::newRow("DS18B20 9-bit") << QStringList{"--family", "ds18b20", "--resolution", "9", "--temp", "25.4"} << 0x0198 << 0x0C << 0x10;
+    QTest::newRow("DS18B20 power-on 85") << QStringList{"--family", "ds18b20", "--power-on-85"} << 0x0550 << 0x0C << 0x10;
+    // 0x10 family: TEMP_READ - 0.25 + (16 - COUNT_REMAIN) / 16.
+    QTest::newRow("DS18S20 25.375") << QStringList{"--family", "ds18s20", "--temp", "25.375"} << 0x0033 << 6 << 16;
+    QTest::newRow("DS18S20 -10.5") << QStringList{"--family", "ds18s20", "--temp", "-10.5"} << 0xFFEB << 4 << 16;
+    QTest::newRow("DS1820 0") << QStringList{"--family", "ds1820", "--temp", "0"} << 0x0000 << 12 << 16;
 }
 
 void TestTxRx::scratchpadPerFamily()
 {
     QFETCH(QStringList, args);
     QFETCH(int, raw);
-    QFETCH(double, celsius);
+    QFETCH(int, countRemain);
+    QFETCH(int, countPerC);
     SensorSim sim(args);
     QVERIFY(openPort());
     std::uint8_t l = 0, h = 0, cr = 0, cpc = 0;
     QVERIFY(ReadTempBytes(l, h, cr, cpc));
     QCOMPARE(h * 256 + l, raw);
+    QCOMPARE(int(cr), countRemain);
+    QCOMPARE(int(cpc), countPerC);
     const bool extended = args.contains("ds18s20") || args.contains("ds1820");
-    long double t;
-    if (extended) {
-        QCOMPARE(int(cpc), 16);
-        const int r = static_cast<std::int16_t>(h * 256 + l);
-        t = std::floor(r / 2.0L) - 0.25L + (cpc - cr) / static_cast<long double>(cpc);
-    } else {
-        t = static_cast<std::int16_t>(h * 256 + l) / 16.0L;
-    }
-    QCOMPARE(double(t), celsius);
 
     std::uint8_t th, tl, config;
     QVERIFY(ReadAlarmBytes(th, tl, config));
@@ -260,6 +257,19 @@ void TestTxRx::lineHeldLowIsNoReading()
     QVERIFY(!ReadScratchpad(pad));
     std::uint8_t l, h, cr, cpc;
     QVERIFY(!ReadTempBytes(l, h, cr, cpc));
+}
+
+void TestTxRx::slotsAt115200AfterResetEchoLost()
+{
+    // A reset whose echo never came must still leave the port at the slot
+    // rate: a slot sent at 9600 bit/s would reach the sensor as a reset.
+    SensorSim sim({"--lost-echo-rate", "1"});
+    QVERIFY(openPort());
+    QVERIFY(!OWReset());
+    QCOMPARE(OWReadByte(), std::uint8_t(0xFF));
+    QCOMPARE(sim.trace("RESET"), QStringList{"RESET rate=9600 presence=1"});
+    QVERIFY(sim.trace("FAULT lost-echo").size() >= 2); // the reset and a slot arrived
+    QCOMPARE(sim.errors(), QString());
 }
 
 void TestTxRx::lostEchoesTimeOutWithinDeadline()

@@ -56,7 +56,6 @@ void TMain::M_PZDClick()
 
 void TMain::N3Click()
 {
-    m_commandLog << QStringLiteral("N3Click");
     if (m_closeRequested)
         return;
     // The help stays open beside the window; measuring goes on meanwhile.
@@ -65,7 +64,6 @@ void TMain::N3Click()
 
 void TMain::N4Click()
 {
-    m_commandLog << QStringLiteral("N4Click");
     if (m_closeRequested)
         return;
     BusyScope busy(this);
@@ -83,7 +81,6 @@ void TMain::HaltProgram()
         RunState = rsStopped;
     }
     releasePort();
-    m_closeSteps << QStringLiteral("halt");
     QCoreApplication::exit(1);
 }
 

@@ -428,19 +428,13 @@ void TMain::closeEvent(QCloseEvent *event)
         StopAlarm();
         stopAndWait();
         RunState = rsStopped;
-        m_closeSteps << QStringLiteral("stop");
     }
-    if (Save.load()) {
+    if (Save.load())
         CloseDataFile();
-        m_closeSteps << QStringLiteral("datafile");
-    }
     WriteRegistryRecord();
-    m_closeSteps << QStringLiteral("registry");
     const std::uint8_t port = m_openedPort ? m_openedPort : m_settings.PORT;
     releasePort();
-    m_closeSteps << QStringLiteral("port");
     SaveSettings(currentSettings(), port);
-    m_closeSteps << QStringLiteral("settings");
     event->accept();
 }
 

@@ -127,10 +127,6 @@ public:
     Settings &settings() { return m_settings; }
     // The values as they would be saved now (check boxes, indicator colour).
     Settings currentSettings() const;
-    // What the close handler did, in order; tests read it back.
-    QStringList closeSteps() const { return m_closeSteps; }
-    // The commands that reached their handler, for dialogs still to come.
-    QStringList commandLog() const { return m_commandLog; }
     bool sessionThreadAlive() const;
 
 protected:
@@ -188,8 +184,6 @@ private:
     QTimer *m_dismissTimer = nullptr;
     bool m_closing = false;
     bool m_halting = false;
-    QStringList m_closeSteps;
-    QStringList m_commandLog;
 
     // Controls, named as everywhere in this program.
     ImageFrame *Bevel1 = nullptr;

@@ -49,6 +49,7 @@ private slots:
     void fullDiskEndsSessionAndKeepsEarlierRows();
     void dataFolderBlockedByFile();
     void fifoOrFolderRefused();
+    void rowsFromSensorEndToEnd_data();
     void rowsFromSensorEndToEnd();
 
 private:
@@ -263,9 +264,27 @@ void TestDataFile::fifoOrFolderRefused()
     QVERIFY(!OpenDataFile().ok);
 }
 
+void TestDataFile::rowsFromSensorEndToEnd_data()
+{
+    QTest::addColumn<QStringList>("sim");
+    QTest::addColumn<QList<QByteArray>>("ends");
+    const QByteArray good = ",23.5,10.0,30.0\r", error = ",1000.0,10.0,30.0\r";
+    // First, while the history still holds the limits of earlier sessions: a
+    // sensor that never answers writes the limits in force, not those of an
+    // empty entry.
+    QTest::newRow("failing from the first reading")
+        << QStringList{"--no-device"} << QList<QByteArray>{error, error, error, error};
+    // Two good readings, two silent retries (no row), then errors logged as 1000.0.
+    QTest::newRow("unplugged after two readings")
+        << QStringList{"--temp", "23.5", "--conversion", "instant", "--unplug-after", "2"}
+        << QList<QByteArray>{good, good, error, error};
+}
+
 void TestDataFile::rowsFromSensorEndToEnd()
 {
-    test::SensorSim sim({"--temp", "23.5", "--conversion", "instant", "--unplug-after", "2"});
+    QFETCH(QStringList, sim);
+    QFETCH(QList<QByteArray>, ends);
+    test::SensorSim simulator(sim);
     QVERIFY(test::openPort());
     SensorFound = true;
     SensorType = stDS18B20;
@@ -275,13 +294,10 @@ void TestDataFile::rowsFromSensorEndToEnd()
     Probe probe;
     probe.stopAfter(4);
     QVERIFY(runSession(probe));
-    // Two good readings, two silent retries (no row), then errors logged as 1000.0.
     const QList<QByteArray> got = rows(m_folder->path() + "DATA/07-12-2026.csv");
-    QCOMPARE(got.size(), 4);
-    QVERIFY(got[0].endsWith(",23.5,10.0,30.0\r"));
-    QVERIFY(got[1].endsWith(",23.5,10.0,30.0\r"));
-    QVERIFY(got[2].endsWith(",1000.0,10.0,30.0\r"));
-    QVERIFY(got[3].endsWith(",1000.0,10.0,30.0\r"));
+    QCOMPARE(got.size(), ends.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+        QVERIFY2(got[i].endsWith(ends[i]), got[i].constData());
     SensorFound = false;
 }
 

@@ -114,18 +114,33 @@ QByteArray FormatDataRow(const QString &hms, long double t, long double lol, lon
         .toUtf8();
 }
 
-DataFileResult OpenDataFile()
+namespace {
+
+QString dataDir() { return programDir() + QStringLiteral("DATA"); }
+
+// DATA/ is made in either mode, so a later switch to automatic names finds it.
+bool makeDataDir()
+{
+    const QString dir = dataDir();
+    return QFileInfo(dir).isDir() || QDir().mkdir(dir);
+}
+
+QString automaticName(const QDateTime &now)
+{
+    return dataDir() + QLatin1Char('/') + now.date().toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral(".csv");
+}
+
+// OpenDataFile at the moment `now`.
+DataFileResult openDataFileAt(const QDateTime &now)
 {
     DataFileResult result;
-    const QString dataDir = programDir() + QStringLiteral("DATA");
-    if (!QFileInfo(dataDir).isDir() && !QDir().mkdir(dataDir)) {
+    if (!makeDataDir()) {
         result.dirFailed = true;
         result.messages << DirFailedMessage();
     }
     QString name;
     if (!FileType.load()) {
-        name = dataDir + QLatin1Char('/') + theClock().now().date().toString(QStringLiteral("dd-MM-yyyy")) +
-               QStringLiteral(".csv");
+        name = automaticName(now);
         history().SetFileSave(name);
     } else {
         name = history().FileSave();
@@ -139,6 +154,10 @@ DataFileResult OpenDataFile()
     }
     return result;
 }
+
+} // namespace
+
+DataFileResult OpenDataFile() { return openDataFileAt(theClock().now()); }
 
 void CloseDataFile()
 {
@@ -154,13 +173,14 @@ bool DataFileOpen()
 
 DataFileResult WriteDataRow(long double t)
 {
+    const QDateTime now = theClock().now();
     CloseDataFile();
-    DataFileResult result = OpenDataFile();
+    DataFileResult result = openDataFileAt(now);
     if (!result.ok)
         return result;
     long double lol, hil;
     history().NewestLimits(lol, hil);
-    const QByteArray row = FormatDataRow(theClock().now().time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
+    const QByteArray row = FormatDataRow(now.time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
 
     std::lock_guard lock(fileMutex);
     bool written = dataFd >= 0 && writeAll(dataFd, row.constData(), static_cast<std::size_t>(row.size()));

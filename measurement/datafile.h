@@ -29,7 +29,9 @@ bool DataFileOpen();
 // Close, reopen (a new day starts a new file), then one row
 // "HH:mm:ss,T,LoL,HiL" CR LF written with one write and synced to the disk.
 // A write or sync that fails is reported like a failed open: a row that did
-// not reach the disk must never pass for a recorded one.
+// not reach the disk must never pass for a recorded one. The file's date and
+// the row's time come from one reading of the clock, so a row stamped
+// 00:00:00 never lands in the day before's file.
 DataFileResult WriteDataRow(long double t);
 
 // The row text for time hms and the three temperatures (point decimals).

@@ -31,6 +31,26 @@ QList<QByteArray> rows(const QString &name)
     return out;
 }
 
+// Time moves on by a millisecond at every reading of the date and time, as
+// the real clock does between two readings.
+class SteppingClock final : public Clock {
+public:
+    explicit SteppingClock(QDateTime start) : m_inner(std::move(start)) {}
+    std::uint32_t tickCount() override { return m_inner.tickCount(); }
+    void sleep(std::uint32_t ms) override { m_inner.sleep(ms); }
+    QDateTime now() override
+    {
+        const QDateTime t = m_inner.now();
+        m_inner.advance(1);
+        return t;
+    }
+    bool waitReadable(int fd, int ms) override { return m_inner.waitReadable(fd, ms); }
+    void pauseDispatching(std::uint32_t ms) override { m_inner.pauseDispatching(ms); }
+
+private:
+    test::FakeClock m_inner;
+};
+
 } // namespace
 
 class TestDataFile : public QObject {
@@ -141,6 +161,16 @@ void TestDataFile::midnightStartsNewFile()
     QCOMPARE(rows(m_folder->path() + "DATA/07-12-2026.csv"), QList<QByteArray>{"23:59:59,0.0,-55.0,125.0\r"});
     QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv"), QList<QByteArray>{"00:00:00,0.9,-55.0,125.0\r"});
     QCOMPARE(history().FileSave(), m_folder->path() + "DATA/08-12-2026.csv");
+
+    // A row begun in the last millisecond of a day carries that day's time
+    // and lands in that day's file: both come from one reading of the clock.
+    SteppingClock stepping(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 59, 999)));
+    setClock(&stepping);
+    const bool written = WriteDataRow(5.0L).ok;
+    setClock(m_clock.get());
+    QVERIFY(written);
+    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv").last(), QByteArray("23:59:59,5.0,-55.0,125.0\r"));
+    QVERIFY(!QFile::exists(m_folder->path() + "DATA/09-12-2026.csv"));
 }
 
 void TestDataFile::chosenFileStillMakesDataFolder()

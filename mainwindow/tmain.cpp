@@ -303,7 +303,9 @@ bool TMain::FormCreate()
     probePorts();
     UpdateDisplay();
     if (Save.load()) {
-        const DataFileResult r = OpenDataFile();
+        // A failure here ends the program, so the first one is the only one
+        // shown, whichever file was to be opened.
+        const DataFileResult r = OpenDataFile(true);
         for (const QString &m : r.messages)
             ErrorBox(m);
         if (!r.ok) {

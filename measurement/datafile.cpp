@@ -131,12 +131,16 @@ QString automaticName(const QDateTime &now)
 }
 
 // OpenDataFile at the moment `now`.
-DataFileResult openDataFileAt(const QDateTime &now)
+DataFileResult openDataFileAt(const QDateTime &now, bool haltOnError)
 {
     DataFileResult result;
     if (!makeDataDir()) {
         result.dirFailed = true;
         result.messages << DirFailedMessage();
+        if (haltOnError) {
+            result.ok = false;
+            return result;
+        }
     }
     QString name;
     if (!FileType.load()) {
@@ -157,7 +161,7 @@ DataFileResult openDataFileAt(const QDateTime &now)
 
 } // namespace
 
-DataFileResult OpenDataFile() { return openDataFileAt(theClock().now()); }
+DataFileResult OpenDataFile(bool haltOnError) { return openDataFileAt(theClock().now(), haltOnError); }
 
 void CloseDataFile()
 {
@@ -175,7 +179,7 @@ DataFileResult WriteDataRow(long double t)
 {
     const QDateTime now = theClock().now();
     CloseDataFile();
-    DataFileResult result = openDataFileAt(now);
+    DataFileResult result = openDataFileAt(now, false);
     if (!result.ok)
         return result;
     long double lol, hil;

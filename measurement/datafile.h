@@ -21,7 +21,11 @@ struct DataFileResult {
 // FileSave for appending, creating it when missing. A FIFO, socket or
 // directory in its place is refused instead of blocking. An existing file
 // whose last row was cut (no line end) first gets CR LF, so rows never glue.
-DataFileResult OpenDataFile();
+// haltOnError: the caller ends the program on a failure (start-up), so the
+// first failure is the only one: a DATA/ that cannot be made fails at once,
+// with its one message. Without it (the thread before a row) the file is
+// still tried after that message, as a chosen file may lie elsewhere.
+DataFileResult OpenDataFile(bool haltOnError = false);
 // Closes the file; harmless when none is open.
 void CloseDataFile();
 bool DataFileOpen();

@@ -38,6 +38,7 @@ private slots:
     void closeWhileMeasuringWaitsThenSaves();
     void closeDuringModalIsDeferred();
     void sigtermClosesInOrder();
+    void dataFileFailureAtStartSavesNothing_data();
     void dataFileFailureAtStartSavesNothing();
     void receiverSide();
     void secondInstanceBringsFirstForward();
@@ -329,21 +330,43 @@ void TestTMain::sigtermClosesInOrder()
     QVERIFY(fx.ini().contains("SignalUse=1"));
 }
 
+void TestTMain::dataFileFailureAtStartSavesNothing_data()
+{
+    QTest::addColumn<QString>("fileSave"); // under the program folder; empty: the automatic file
+    QTest::addColumn<bool>("blockData");   // a file named DATA where the folder belongs
+    QTest::addColumn<QString>("failed");   // "dir" or the file that cannot be opened
+    // The first failure ends the program, so it is the only message, whichever
+    // file was to be opened.
+    QTest::newRow("automatic file, DATA cannot be made") << "" << true << "dir";
+    QTest::newRow("chosen file, DATA cannot be made") << "mine.csv" << true << "dir";
+    QTest::newRow("chosen file in a missing folder") << "nodir/x.csv" << false << "nodir/x.csv";
+}
+
 void TestTMain::dataFileFailureAtStartSavesNothing()
 {
+    QFETCH(QString, fileSave);
+    QFETCH(bool, blockData);
+    QFETCH(QString, failed);
     test::WindowFixture fx;
-    QFile blocker(fx.folder->path() + "DATA");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    const QString dir = fx.folder->path();
+    const QByteArray ini = fileSave.isEmpty() ? QByteArray("[GENERAL]\nAutoRun=1\n")
+                                              : ("[DATA]\nFileType=1\nFileSave=" + dir + fileSave + "\n").toUtf8();
+    fx.writeIni(ini);
+    if (blockData) {
+        QFile blocker(dir + "DATA");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
     {
         TMain w;
         QVERIFY(!w.FormCreate());
         QVERIFY(w.closeSteps().isEmpty());
     }
-    QCOMPARE(fx.messageTexts(), (QStringList{DirFailedMessage(), NoAccessMessage(fx.folder->path() + "DATA/07-12-2026.csv")}));
-    for (const auto &m : fx.messages)
-        QCOMPARE(m.caption, QStringLiteral("Ошибка"));
-    QVERIFY(!QFile::exists(fx.folder->path() + "KP33.ini"));
+    QCOMPARE(fx.messageTexts(), QStringList{failed == "dir" ? DirFailedMessage() : NoAccessMessage(dir + failed)});
+    QCOMPARE(fx.messages[0].caption, QStringLiteral("Ошибка"));
+    QCOMPARE(fx.messages[0].icon, QMessageBox::Critical);
+    QCOMPARE(fx.ini(), ini); // nothing saved
+    if (!fileSave.isEmpty())
+        QVERIFY(!QFile::exists(dir + fileSave));
     QCOMPARE(BoxText("a\r\rb\r\nc"), QStringLiteral("a\n\nb\nc"));
 }
 

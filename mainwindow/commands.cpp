@@ -46,7 +46,7 @@ void TMain::N1Click()
 void TMain::M_PZDClick()
 {
     BusyScope busy(this);
-    TPZD dialog(this, QPointer<QThread>(m_thread.data()), [this] { HaltProgram(); });
+    TPZD dialog(this, QPointer<QThread>(m_thread.data()));
     dialog.exec();
 }
 

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kp33 {
 
@@ -101,10 +102,12 @@ QString DirFailedMessage()
     return QStringLiteral("Невозможно создать каталог\r\r") + programDir() + QStringLiteral("DATA/");
 }
 
-QString NoAccessMessage(const QString &fileName)
+QString NoAccessMessage(const QString &fileName, bool programEnds)
 {
-    return QStringLiteral("Нет доступа к файлу\r\n") + fileName +
-           QStringLiteral("\r\r\nДальнейшая работа программы невозможна!");
+    QString text = QStringLiteral("Нет доступа к файлу\r\n") + fileName;
+    if (programEnds)
+        text += QStringLiteral("\r\r\nДальнейшая работа программы невозможна!");
+    return text;
 }
 
 QByteArray FormatDataRow(const QString &hms, long double t, long double lol, long double hil)
@@ -162,6 +165,42 @@ DataFileResult openDataFileAt(const QDateTime &now, bool haltOnError)
 } // namespace
 
 DataFileResult OpenDataFile(bool haltOnError) { return openDataFileAt(theClock().now(), haltOnError); }
+
+DataFileTrial::DataFileTrial(bool fileType, const QString &fileSave) : m_fileType(fileType)
+{
+    const QDateTime now = theClock().now();
+    // Without DATA/ the thread could not reopen the file before its next row,
+    // whichever file was chosen: refused like a file that cannot be opened.
+    if (!makeDataDir()) {
+        m_result.ok = false;
+        m_result.dirFailed = true;
+        m_result.messages << DirFailedMessage();
+        return;
+    }
+    m_name = fileType ? fileSave : automaticName(now);
+    m_fd = openForAppend(m_name);
+    if (m_fd < 0) {
+        m_result.ok = false;
+        m_result.messages << NoAccessMessage(m_name, false);
+    }
+}
+
+DataFileTrial::~DataFileTrial()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void DataFileTrial::TakeIntoUse()
+{
+    if (m_fd < 0)
+        return;
+    FileType = m_fileType;
+    history().SetFileSave(m_name);
+    std::lock_guard lock(fileMutex);
+    closeLocked();
+    dataFd = std::exchange(m_fd, -1);
+}
 
 void CloseDataFile()
 {

@@ -30,6 +30,34 @@ DataFileResult OpenDataFile(bool haltOnError = false);
 void CloseDataFile();
 bool DataFileOpen();
 
+// A new choice of data file, opened before the file in use is let go: the
+// recording dialog tries the user's choice first, so a name that cannot be
+// opened leaves the current file and recording as they were. Opening works
+// as OpenDataFile with haltOnError, but touches neither the file in use nor
+// FileType and FileSave; its message says nothing of the program ending,
+// since the program goes on.
+class DataFileTrial {
+public:
+    // fileType and fileSave as the settings would hold them; in automatic
+    // mode fileSave plays no part and today's name is used.
+    DataFileTrial(bool fileType, const QString &fileSave);
+    ~DataFileTrial(); // closes the tried file unless it was taken into use
+    DataFileTrial(const DataFileTrial &) = delete;
+    DataFileTrial &operator=(const DataFileTrial &) = delete;
+
+    bool ok() const { return m_result.ok; }
+    const QStringList &messages() const { return m_result.messages; }
+    // The tried file becomes the data file: the one in use is closed, and
+    // FileType and FileSave name the new choice. Only after ok().
+    void TakeIntoUse();
+
+private:
+    bool m_fileType;
+    QString m_name;
+    int m_fd = -1;
+    DataFileResult m_result;
+};
+
 // Close, reopen (a new day starts a new file), then one row
 // "HH:mm:ss,T,LoL,HiL" CR LF written with one write and synced to the disk.
 // A write or sync that fails is reported like a failed open: a row that did
@@ -42,6 +70,8 @@ DataFileResult WriteDataRow(long double t);
 QByteArray FormatDataRow(const QString &hms, long double t, long double lol, long double hil);
 
 QString DirFailedMessage();
-QString NoAccessMessage(const QString &fileName);
+// programEnds: the closing line "Дальнейшая работа программы невозможна!",
+// left out where the program goes on (a choice made in the recording dialog).
+QString NoAccessMessage(const QString &fileName, bool programEnds = true);
 
 } // namespace kp33

@@ -166,6 +166,7 @@ private slots:
     void refusedNames();
     void openFailureKeepsFileAndRecording_data();
     void openFailureKeepsFileAndRecording();
+    void okChangedWhileNotRecording();
     void saveFileDialog_data();
     void saveFileDialog();
 
@@ -731,6 +732,31 @@ void TestPZD::openFailureKeepsFileAndRecording()
         QCOMPARE(rowCount(good), 1);
         QVERIFY(s->probe.errors.isEmpty());
     }
+}
+
+void TestPZD::okChangedWhileNotRecording()
+{
+    // Recording off with the automatic file; on, a file chosen, off again, OK.
+    Save = false;
+    history().SetFileSave(QString());
+    const QString chosen = m_folder->path() + "chosen.csv";
+    auto d = openDialog();
+    auto *box = child<QCheckBox>(d.get(), "NoSaveData");
+    box->click();
+    QVERIFY(Save.load() && DataFileOpen());
+    child<QRadioButton>(d.get(), "FileDataItem1")->click();
+    child<QLineEdit>(d.get(), "FilePath")->setText(chosen);
+    box->click();
+    QVERIFY(!Save.load() && !DataFileOpen());
+    child<QPushButton>(d.get(), "BTN_OK")->click();
+    QCOMPARE(d->result(), int(QDialog::Accepted));
+    // Only the choice and the path are stored; the data file stays closed.
+    QVERIFY(FileType.load());
+    QCOMPARE(history().FileSave(), chosen);
+    QVERIFY(!Save.load());
+    QVERIFY(!DataFileOpen());
+    QVERIFY(!QFile::exists(chosen));
+    QVERIFY(m_messages.isEmpty());
 }
 
 void TestPZD::saveFileDialog_data()

@@ -174,6 +174,7 @@ private:
     std::unique_ptr<TPZD> openDialog(QPointer<QThread> thread = {});
     void doAction(TPZD *d, const QString &action, const QString &path);
 
+    QTemporaryDir m_config; // the user's configuration folder, shared by every Qt program
     std::unique_ptr<test::ProgramFolder> m_folder;
     std::unique_ptr<test::FakeClock> m_fake;
     std::unique_ptr<GateClock> m_gate;
@@ -184,6 +185,9 @@ private:
 
 void TestPZD::initTestCase()
 {
+    // Before any QSettings exists: it keeps the first configuration folder it sees.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
@@ -807,6 +811,9 @@ void TestPZD::saveFileDialog()
     QVERIFY(noQuestion);
     QVERIFY(boxes.isEmpty());
     QCOMPARE(got, m_folder->path() + result);
+    // Qt's file dialog keeps its history in a file that every Qt program of
+    // the user shares; this program writes nothing there.
+    QCOMPARE(QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(TestPZD)

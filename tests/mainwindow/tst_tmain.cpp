@@ -430,9 +430,30 @@ void TestTMain::colourDialogRecolours()
             ok->click();
     });
     w.N1Click();
-    SetColorChooser(nullptr);
     QCOMPARE(w.indicatorDraws(), draws + 1);
     QCOMPARE(w.TempIndicator().FontColor, RefFromColor(QColor(10, 20, 30)));
+    // OK with the limit colours changed: the labels that name the limits
+    // wear them at once; the indicator is not repainted.
+    QList<QColor> answers{QColor(1, 2, 3), QColor(4, 5, 6)};
+    SetColorChooser([&](QWidget *, const QColor &) { return std::optional<QColor>(answers.takeFirst()); });
+    QTimer::singleShot(0, [] {
+        auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        for (const char *name : {"UpT", "DownT"})
+            if (QWidget *swatch = d->findChild<QWidget *>(name))
+                QTest::mouseDClick(swatch, Qt::LeftButton);
+        if (auto *ok = d->findChild<QPushButton *>("BTN_OK"))
+            ok->click();
+    });
+    w.N1Click();
+    SetColorChooser(nullptr);
+    QVERIFY(answers.isEmpty());
+    QCOMPARE(w.indicatorDraws(), draws + 1);
+    for (const char *name : {"HiD", "MaxT"})
+        QCOMPARE(child<QLabel>(&w, name)->palette().color(QPalette::WindowText), QColor(1, 2, 3));
+    for (const char *name : {"LoD", "MinT"})
+        QCOMPARE(child<QLabel>(&w, name)->palette().color(QPalette::WindowText), QColor(4, 5, 6));
     w.close();
     QVERIFY(fx.ini().contains("TempValueColor=" + QByteArray::number(RefFromColor(QColor(10, 20, 30)))));
 }

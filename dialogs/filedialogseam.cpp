@@ -1,5 +1,6 @@
 #include "dialogs/filedialogseam.h"
 
+#include "dialogs/sharedsettings.h"
 #include "sensorbus/globals.h"
 
 #include <QDir>
@@ -19,6 +20,8 @@ std::function<QString(QWidget *, const QString &)> &chooser()
 QString realChooser(QWidget *parent, const QString &initialPath)
 {
     const QStringList filters{QStringLiteral("Файлы данных (*.csv)"), QStringLiteral("Все файлы (*)")};
+    // Qt's file dialog would keep its history in the user's shared file.
+    KeepQtDialogsToThemselves();
     QFileDialog dialog(parent, QStringLiteral("Выбор файла"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

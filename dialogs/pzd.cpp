@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <algorithm>
+#include <optional>
 
 namespace kp33 {
 
@@ -37,8 +38,7 @@ W *place(W *w, const char *name, QRect geometry)
 QString TPZD::NoFileMessage() { return QStringLiteral("Не указан файл данных!"); }
 QString TPZD::BadNameMessage() { return QStringLiteral("Недопустимое имя файла!"); }
 
-TPZD::TPZD(QWidget *parent, QPointer<QThread> thread, std::function<void()> haltProgram)
-    : QDialog(parent), m_thread(std::move(thread)), m_haltProgram(std::move(haltProgram))
+TPZD::TPZD(QWidget *parent, QPointer<QThread> thread) : QDialog(parent), m_thread(std::move(thread))
 {
     setObjectName(QStringLiteral("TPZD"));
     setWindowTitle(QStringLiteral("Параметры записи данных"));
@@ -214,8 +214,8 @@ void TPZD::BTN_SelectFileClick()
 
 bool TPZD::RefusePath(const QString &path)
 {
-    // Such a name would make the file fail to open, which ends the program
-    // without saving; a NUL would silently name another file.
+    // Such a name could never be opened, and a NUL would silently name
+    // another file: said plainly before anything is tried.
     if (path.isEmpty()) {
         ShowError(this, NoFileMessage());
         return true;
@@ -245,16 +245,28 @@ void TPZD::RequestHold(bool busyCursor)
 
 void TPZD::ReleaseHold() { RecordHold = rhNone; }
 
-void TPZD::Halt(const DataFileResult &result)
+bool TPZD::Opened(const DataFileTrial &trial)
 {
+    if (trial.ok())
+        return true;
     QPointer<TPZD> self(this);
-    for (const QString &message : result.messages) {
+    for (const QString &message : trial.messages())
         ShowError(self, message);
-    }
-    if (m_haltProgram) {
-        const auto halt = m_haltProgram;
-        halt();
-    }
+    return false;
+}
+
+void TPZD::UseDataFile(DataFileTrial &trial)
+{
+    // Only a thread that may be writing a row needs holding off the file.
+    const bool hold = Save.load();
+    if (hold)
+        RequestHold(false);
+    // The choice changes together with the file, inside the hold: a row must
+    // never reach the new file before the switch.
+    trial.TakeIntoUse();
+    Save = true;
+    if (hold)
+        ReleaseHold();
 }
 
 void TPZD::NoSaveDataClick()
@@ -274,21 +286,15 @@ void TPZD::NoSaveDataClick()
         return;
     }
 
-    if (FileType.load() && RefusePath(history().FileSave())) {
-        NoSaveData->setChecked(true);
-        return;
-    }
+    // Unticked: recording goes on in the file the settings name. When that
+    // file cannot be used, the box stays unticked with the choice open for
+    // editing, and OK switches recording on with what the dialog then holds.
     ApplyEnabledState();
-    const DataFileResult result = OpenDataFile();
-    if (!result.messages.isEmpty()) {
-        QPointer<TPZD> self(this);
-        // Save stays off: nothing may go to a file that failed.
-        Halt(result);
-        if (self)
-            QDialog::reject();
+    if (FileType.load() && RefusePath(history().FileSave()))
         return;
-    }
-    Save = true;
+    DataFileTrial trial(FileType.load(), history().FileSave());
+    if (Opened(trial))
+        UseDataFile(trial);
 }
 
 void TPZD::BTN_OKClick()
@@ -299,36 +305,27 @@ void TPZD::BTN_OKClick()
     const bool chosen = ChosenFile();
     const QString path = FilePath->text();
     const bool changed = chosen != FileType.load() || path != history().FileSave();
+    // Unticked here, but the file would not open: recording still waits to
+    // be switched on.
+    const bool switchOn = !NoSaveData->isChecked() && !Save.load();
     // Refused before anything is stored, so the dialog stays as it was.
-    if (changed && chosen && RefusePath(path))
+    if ((changed || switchOn) && chosen && RefusePath(path))
         return;
+    std::optional<DataFileTrial> trial;
+    if ((changed && Save.load()) || switchOn) {
+        trial.emplace(chosen, path);
+        if (!Opened(*trial))
+            return;
+    }
 
     PeriodSave = static_cast<std::uint8_t>(PeriodInRange(SavePeriod->text()));
     RecordCounter = 0; // the next row follows one full period later
-    if (changed) {
-        if (!Save.load()) {
-            FileType = chosen;
-            history().SetFileSave(path);
-        } else {
-            RequestHold(false);
-            // The choice changes together with the file, inside the hold: a
-            // row must never reach the new file before the switch.
-            FileType = chosen;
-            history().SetFileSave(path);
-            CloseDataFile();
-            const DataFileResult result = OpenDataFile();
-            if (!result.messages.isEmpty()) {
-                QPointer<TPZD> self(this);
-                // Still held: while the messages show and the program ends,
-                // the thread must not try the failed file again.
-                Halt(result);
-                ReleaseHold();
-                if (self)
-                    QDialog::reject();
-                return;
-            }
-            ReleaseHold();
-        }
+    if (trial) {
+        UseDataFile(*trial);
+    } else if (changed) {
+        // Not recording: only the choice is kept, the file stays closed.
+        FileType = chosen;
+        history().SetFileSave(path);
     }
     m_closeRequested = false;
     accept();

@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <QPointer>
 #include <QThread>
-#include <functional>
 
 class QButtonGroup;
 class QCheckBox;
@@ -18,16 +17,16 @@ class QRadioButton;
 
 namespace kp33 {
 
+class DataFileTrial;
 class UpDown;
-struct DataFileResult;
 
 class TPZD : public QDialog {
     Q_OBJECT
 public:
     // thread: the session's measurement thread, null when there is none.
-    // haltProgram: called when the data file cannot be opened from here; the
-    // program must then end at once. The dialog closes itself afterwards.
-    TPZD(QWidget *parent, QPointer<QThread> thread, std::function<void()> haltProgram);
+    // A file choice that cannot be opened never ends the program: its
+    // message shows and the dialog stays open for another choice.
+    TPZD(QWidget *parent, QPointer<QThread> thread);
 
     static constexpr int MaxPeriod = 60;
 
@@ -59,12 +58,16 @@ private:
     // (dispatching) for its answer; a no-op without a live thread.
     void RequestHold(bool busyCursor);
     void ReleaseHold();
-    // The data file failed to open: its messages, then the program ends.
-    void Halt(const DataFileResult &result);
+    // A new file choice is opened before the file in use is let go: when it
+    // cannot be, its message shows (false) and the file in use and recording
+    // go on as they were.
+    bool Opened(const DataFileTrial &trial);
+    // The opened choice replaces the file in use, inside the hold while the
+    // thread may be writing, and recording is on.
+    void UseDataFile(DataFileTrial &trial);
     void CloseIfRequested();
 
     QPointer<QThread> m_thread;
-    std::function<void()> m_haltProgram;
     int m_step = 1;             // lower bound and step of the period
     int m_waiting = 0;          // nested hold waits in progress
     bool m_closeRequested = false;

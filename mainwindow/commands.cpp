@@ -10,7 +10,6 @@
 #include "measurement/readtemp.h"
 #include "sensorbus/globals.h"
 
-#include <QCoreApplication>
 #include <QThread>
 
 namespace kp33 {
@@ -50,7 +49,7 @@ void TMain::M_PZDClick()
     if (m_closeRequested)
         return;
     BusyScope busy(this);
-    TPZD dialog(this, QPointer<QThread>(m_thread.data()), [this] { HaltProgram(); });
+    TPZD dialog(this, QPointer<QThread>(m_thread.data()));
     dialog.exec();
 }
 
@@ -68,20 +67,6 @@ void TMain::N4Click()
         return;
     BusyScope busy(this);
     ShowAbout(this);
-}
-
-void TMain::HaltProgram()
-{
-    // The data file cannot be opened as the user asked: end at once, in
-    // order (the thread first, then the port), saving nothing.
-    m_halting = true;
-    if (RunState.load() != rsStopped || sessionThreadAlive()) {
-        StopAlarm();
-        stopAndWait();
-        RunState = rsStopped;
-    }
-    releasePort();
-    QCoreApplication::exit(1);
 }
 
 } // namespace kp33

@@ -22,6 +22,8 @@ int main(int argc, char **argv)
 
     kp33::setProgramDir(QCoreApplication::applicationDirPath());
     kp33::TMain window;
+    // 1 when the data file could not be opened at start; the program then
+    // ends before its window is shown.
     if (!window.FormCreate())
         return 1;
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -33,6 +35,5 @@ int main(int argc, char **argv)
                      &kp33::TMain::BringForward);
     kp33::SignalClose signalClose(&window);
     window.show();
-    // 0 after a normal close; 1 when the data file could not be opened.
-    return app.exec() == 0 && !window.Halting() ? 0 : 1;
+    return app.exec();
 }

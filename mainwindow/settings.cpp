@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QSettings>
+#include <QStandardPaths>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -251,8 +252,11 @@ bool SaveSettings(const Settings &s, std::uint8_t portToSave)
 
 bool WriteRegistryRecord()
 {
-    QSettings reg(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("KP33"),
-                  QStringLiteral("Information"));
+    // Named outright rather than by scope: Qt's scope-based settings are
+    // turned away from the user's folder while Qt's dialogs are about.
+    QSettings reg(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      QStringLiteral("/KP33/Information.conf"),
+                  QSettings::NativeFormat);
     const QString stars(21, u'*');
     reg.setValue(QStringLiteral("Autor"), QStringLiteral("Команда KP33"));
     reg.setValue(QStringLiteral("Copyright"), QStringLiteral("Copyright (c) 2026 KP33"));

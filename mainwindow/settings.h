@@ -46,7 +46,8 @@ void LoadSettings(Settings &s);
 // written.
 bool SaveSettings(const Settings &s, std::uint8_t portToSave);
 
-// The product information record (QSettings, native format, "KP33"/"Information").
+// The product information record: KP33/Information.conf in the user's
+// configuration folder (QSettings, native format).
 bool WriteRegistryRecord();
 
 } // namespace kp33

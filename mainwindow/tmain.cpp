@@ -324,7 +324,9 @@ bool TMain::FormCreate()
     probePorts();
     UpdateDisplay();
     if (Save.load()) {
-        const DataFileResult r = OpenDataFile();
+        // A failure here ends the program, so the first one is the only one
+        // shown, whichever file was to be opened.
+        const DataFileResult r = OpenDataFile(true);
         for (const QString &m : r.messages)
             ErrorBox(m);
         if (!r.ok) {
@@ -418,8 +420,7 @@ void TMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_closing || m_halting) {
-        // Already closed, or ending without saving after a data-file failure.
+    if (m_closing) {
         event->accept();
         return;
     }

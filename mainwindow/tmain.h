@@ -115,10 +115,6 @@ public:
     // A second start asked for this window: restored and in front, and an
     // open box or dialog in front of it.
     void BringForward();
-    // The data file failed where the program must not go on: stop, release
-    // the port, save nothing, leave the event loop with status 1.
-    void HaltProgram();
-    bool Halting() const { return m_halting; }
     // Message boxes of the window; a close meanwhile waits for the box.
     void ErrorBox(const QString &text);
     bool QuestionBox(const QString &text);
@@ -183,7 +179,6 @@ private:
     bool m_closeRequested = false;
     QTimer *m_dismissTimer = nullptr;
     bool m_closing = false;
-    bool m_halting = false;
 
     // Controls, named as everywhere in this program.
     ImageFrame *Bevel1 = nullptr;

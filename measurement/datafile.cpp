@@ -14,6 +14,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kp33 {
 
@@ -101,10 +102,12 @@ QString DirFailedMessage()
     return QStringLiteral("Невозможно создать каталог\r\r") + programDir() + QStringLiteral("DATA/");
 }
 
-QString NoAccessMessage(const QString &fileName)
+QString NoAccessMessage(const QString &fileName, bool programEnds)
 {
-    return QStringLiteral("Нет доступа к файлу\r\n") + fileName +
-           QStringLiteral("\r\r\nДальнейшая работа программы невозможна!");
+    QString text = QStringLiteral("Нет доступа к файлу\r\n") + fileName;
+    if (programEnds)
+        text += QStringLiteral("\r\r\nДальнейшая работа программы невозможна!");
+    return text;
 }
 
 QByteArray FormatDataRow(const QString &hms, long double t, long double lol, long double hil)
@@ -114,18 +117,37 @@ QByteArray FormatDataRow(const QString &hms, long double t, long double lol, lon
         .toUtf8();
 }
 
-DataFileResult OpenDataFile()
+namespace {
+
+QString dataDir() { return programDir() + QStringLiteral("DATA"); }
+
+// DATA/ is made in either mode, so a later switch to automatic names finds it.
+bool makeDataDir()
+{
+    const QString dir = dataDir();
+    return QFileInfo(dir).isDir() || QDir().mkdir(dir);
+}
+
+QString automaticName(const QDateTime &now)
+{
+    return dataDir() + QLatin1Char('/') + now.date().toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral(".csv");
+}
+
+// OpenDataFile at the moment `now`.
+DataFileResult openDataFileAt(const QDateTime &now, bool haltOnError)
 {
     DataFileResult result;
-    const QString dataDir = programDir() + QStringLiteral("DATA");
-    if (!QFileInfo(dataDir).isDir() && !QDir().mkdir(dataDir)) {
+    if (!makeDataDir()) {
         result.dirFailed = true;
         result.messages << DirFailedMessage();
+        if (haltOnError) {
+            result.ok = false;
+            return result;
+        }
     }
     QString name;
     if (!FileType.load()) {
-        name = dataDir + QLatin1Char('/') + theClock().now().date().toString(QStringLiteral("dd-MM-yyyy")) +
-               QStringLiteral(".csv");
+        name = automaticName(now);
         history().SetFileSave(name);
     } else {
         name = history().FileSave();
@@ -138,6 +160,46 @@ DataFileResult OpenDataFile()
         result.messages << NoAccessMessage(name);
     }
     return result;
+}
+
+} // namespace
+
+DataFileResult OpenDataFile(bool haltOnError) { return openDataFileAt(theClock().now(), haltOnError); }
+
+DataFileTrial::DataFileTrial(bool fileType, const QString &fileSave) : m_fileType(fileType)
+{
+    const QDateTime now = theClock().now();
+    // Without DATA/ the thread could not reopen the file before its next row,
+    // whichever file was chosen: refused like a file that cannot be opened.
+    if (!makeDataDir()) {
+        m_result.ok = false;
+        m_result.dirFailed = true;
+        m_result.messages << DirFailedMessage();
+        return;
+    }
+    m_name = fileType ? fileSave : automaticName(now);
+    m_fd = openForAppend(m_name);
+    if (m_fd < 0) {
+        m_result.ok = false;
+        m_result.messages << NoAccessMessage(m_name, false);
+    }
+}
+
+DataFileTrial::~DataFileTrial()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void DataFileTrial::TakeIntoUse()
+{
+    if (m_fd < 0)
+        return;
+    FileType = m_fileType;
+    history().SetFileSave(m_name);
+    std::lock_guard lock(fileMutex);
+    closeLocked();
+    dataFd = std::exchange(m_fd, -1);
 }
 
 void CloseDataFile()
@@ -154,13 +216,14 @@ bool DataFileOpen()
 
 DataFileResult WriteDataRow(long double t)
 {
+    const QDateTime now = theClock().now();
     CloseDataFile();
-    DataFileResult result = OpenDataFile();
+    DataFileResult result = openDataFileAt(now, false);
     if (!result.ok)
         return result;
     long double lol, hil;
     history().NewestLimits(lol, hil);
-    const QByteArray row = FormatDataRow(theClock().now().time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
+    const QByteArray row = FormatDataRow(now.time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
 
     std::lock_guard lock(fileMutex);
     bool written = dataFd >= 0 && writeAll(dataFd, row.constData(), static_cast<std::size_t>(row.size()));

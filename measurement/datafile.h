@@ -21,21 +21,57 @@ struct DataFileResult {
 // FileSave for appending, creating it when missing. A FIFO, socket or
 // directory in its place is refused instead of blocking. An existing file
 // whose last row was cut (no line end) first gets CR LF, so rows never glue.
-DataFileResult OpenDataFile();
+// haltOnError: the caller ends the program on a failure (start-up), so the
+// first failure is the only one: a DATA/ that cannot be made fails at once,
+// with its one message. Without it (the thread before a row) the file is
+// still tried after that message, as a chosen file may lie elsewhere.
+DataFileResult OpenDataFile(bool haltOnError = false);
 // Closes the file; harmless when none is open.
 void CloseDataFile();
 bool DataFileOpen();
 
+// A new choice of data file, opened before the file in use is let go: the
+// recording dialog tries the user's choice first, so a name that cannot be
+// opened leaves the current file and recording as they were. Opening works
+// as OpenDataFile with haltOnError, but touches neither the file in use nor
+// FileType and FileSave; its message says nothing of the program ending,
+// since the program goes on.
+class DataFileTrial {
+public:
+    // fileType and fileSave as the settings would hold them; in automatic
+    // mode fileSave plays no part and today's name is used.
+    DataFileTrial(bool fileType, const QString &fileSave);
+    ~DataFileTrial(); // closes the tried file unless it was taken into use
+    DataFileTrial(const DataFileTrial &) = delete;
+    DataFileTrial &operator=(const DataFileTrial &) = delete;
+
+    bool ok() const { return m_result.ok; }
+    const QStringList &messages() const { return m_result.messages; }
+    // The tried file becomes the data file: the one in use is closed, and
+    // FileType and FileSave name the new choice. Only after ok().
+    void TakeIntoUse();
+
+private:
+    bool m_fileType;
+    QString m_name;
+    int m_fd = -1;
+    DataFileResult m_result;
+};
+
 // Close, reopen (a new day starts a new file), then one row
 // "HH:mm:ss,T,LoL,HiL" CR LF written with one write and synced to the disk.
 // A write or sync that fails is reported like a failed open: a row that did
-// not reach the disk must never pass for a recorded one.
+// not reach the disk must never pass for a recorded one. The file's date and
+// the row's time come from one reading of the clock, so a row stamped
+// 00:00:00 never lands in the day before's file.
 DataFileResult WriteDataRow(long double t);
 
 // The row text for time hms and the three temperatures (point decimals).
 QByteArray FormatDataRow(const QString &hms, long double t, long double lol, long double hil);
 
 QString DirFailedMessage();
-QString NoAccessMessage(const QString &fileName);
+// programEnds: the closing line "Дальнейшая работа программы невозможна!",
+// left out where the program goes on (a choice made in the recording dialog).
+QString NoAccessMessage(const QString &fileName, bool programEnds = true);
 
 } // namespace kp33

@@ -84,8 +84,12 @@ std::uint8_t SampleHistory::SampleIndex() const
 void SampleHistory::NewestLimits(long double &lol, long double &hil) const
 {
     std::lock_guard lock(m_mutex);
-    lol = m_history[0].LoL;
-    hil = m_history[0].HiL;
+    // An empty entry 1 (no sample yet, or the history was reset) holds no
+    // limits of its own: a row before the first good reading carries the
+    // limits in force.
+    const bool empty = m_history[0].Temp >= NoTemp;
+    lol = empty ? m_lol : m_history[0].LoL;
+    hil = empty ? m_hil : m_history[0].HiL;
 }
 
 long double SampleHistory::LoL() const

@@ -51,7 +51,8 @@ public:
 
     HistorySnapshot Snapshot() const;
     std::uint8_t SampleIndex() const;
-    // Entry 1's limits (the data row's columns 3 and 4).
+    // Entry 1's limits (the data row's columns 3 and 4); the limits in force
+    // while entry 1 is empty.
     void NewestLimits(long double &lol, long double &hil) const;
 
     long double LoL() const;

@@ -78,6 +78,7 @@ private slots:
     void realColourDialog();
 
 private:
+    QTemporaryDir m_config; // the user's configuration folder, shared by every Qt program
     std::unique_ptr<test::ProgramFolder> m_folder;
     QList<ChooserCall> m_calls;
     std::optional<QColor> m_answer;
@@ -86,6 +87,9 @@ private:
 
 void TestParams::initTestCase()
 {
+    // Before any QSettings exists: it keeps the first configuration folder it sees.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
@@ -429,20 +433,30 @@ void TestParams::realColourDialog()
     TParams dlg(nullptr, Base);
     dlg.show();
     QColor seen;
-    bool ownDialog = false;
+    bool ownDialog = false, customAdded = false;
     QTimer::singleShot(0, this, [&] {
         auto *cd = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
         QVERIFY(cd);
         seen = cd->currentColor();
         ownDialog = cd->testOption(QColorDialog::DontUseNativeDialog);
         cd->setCurrentColor(QColor(0x11, 0x22, 0x33));
+        // The user keeps the colour among the custom ones.
+        for (auto *b : cd->findChildren<QPushButton *>())
+            if (b->text().contains("Custom")) {
+                b->click();
+                customAdded = QColorDialog::customColor(0) == QColor(0x11, 0x22, 0x33);
+            }
         confirm ? cd->accept() : cd->reject();
     });
     auto *swatch = dlg.findChild<ColorSwatch *>("NormalT");
     QTest::mouseDClick(swatch, Qt::LeftButton);
     QCOMPARE(seen, ColorFromRef(Base[ix::NormalColor]));
     QVERIFY(ownDialog);
+    QVERIFY(customAdded);
     QCOMPARE(swatch->colour(), confirm ? 0x00332211u : Base[ix::NormalColor]);
+    // Qt keeps custom colours in a file that every Qt program of the user
+    // shares; this program's are forgotten instead, and nothing is written.
+    QCOMPARE(QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(TestParams)

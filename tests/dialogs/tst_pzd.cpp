@@ -164,8 +164,9 @@ private slots:
     void holdWhileStoppingThreadLives();
     void refusedNames_data();
     void refusedNames();
-    void openFailureEndsProgram_data();
-    void openFailureEndsProgram();
+    void openFailureKeepsFileAndRecording_data();
+    void openFailureKeepsFileAndRecording();
+    void okChangedWhileNotRecording();
     void saveFileDialog_data();
     void saveFileDialog();
 
@@ -173,18 +174,20 @@ private:
     std::unique_ptr<TPZD> openDialog(QPointer<QThread> thread = {});
     void doAction(TPZD *d, const QString &action, const QString &path);
 
+    QTemporaryDir m_config; // the user's configuration folder, shared by every Qt program
     std::unique_ptr<test::ProgramFolder> m_folder;
     std::unique_ptr<test::FakeClock> m_fake;
     std::unique_ptr<GateClock> m_gate;
     std::unique_ptr<test::ClockScope> m_scope;
     QList<MessageRequest> m_messages;
     std::function<void()> m_onMessage;
-    std::function<void()> m_onHalt;
-    int m_halts = 0;
 };
 
 void TestPZD::initTestCase()
 {
+    // Before any QSettings exists: it keeps the first configuration folder it sees.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
@@ -203,8 +206,6 @@ void TestPZD::init()
     m_scope = std::make_unique<test::ClockScope>(m_gate.get());
     m_messages.clear();
     m_onMessage = nullptr;
-    m_onHalt = nullptr;
-    m_halts = 0;
     SetMessageAnswerer([this](const MessageRequest &r) {
         m_messages << r;
         if (m_onMessage)
@@ -228,11 +229,7 @@ void TestPZD::cleanup()
 
 std::unique_ptr<TPZD> TestPZD::openDialog(QPointer<QThread> thread)
 {
-    auto d = std::make_unique<TPZD>(nullptr, thread, [this] {
-        ++m_halts;
-        if (m_onHalt)
-            m_onHalt();
-    });
+    auto d = std::make_unique<TPZD>(nullptr, thread);
     d->show();
     d->activateWindow();
     if (!QTest::qWaitForWindowActive(d.get()))
@@ -623,83 +620,147 @@ void TestPZD::refusedNames()
     QCOMPARE(m_messages[0].icon, QMessageBox::Critical);
     // The dialog stays open and nothing was stored.
     QVERIFY(d->isVisible());
-    QCOMPARE(m_halts, 0);
     QCOMPARE(Save.load(), save);
     QCOMPARE(FileType.load(), fileType);
     QCOMPARE(history().FileSave(), stored);
     QCOMPARE(int(PeriodSave.load()), 5);
     QCOMPARE(DataFileOpen(), save);
-    QCOMPARE(child<QCheckBox>(d.get(), "NoSaveData")->isChecked(), !save);
-    QCOMPARE(child<QLineEdit>(d.get(), "SavePeriod")->isEnabled(), save);
+    // A refused untick stays done, so the path can be put right here: a
+    // stored path that cannot be used is never a dead end.
+    QVERIFY(!child<QCheckBox>(d.get(), "NoSaveData")->isChecked());
+    auto *edit = child<QLineEdit>(d.get(), "FilePath");
+    QVERIFY(edit->isEnabled() && !edit->isReadOnly());
+    QVERIFY(child<QPushButton>(d.get(), "BTN_SelectFile")->isEnabled());
+    const QString good = m_folder->path() + "good.csv";
+    edit->setText(good);
+    child<QPushButton>(d.get(), "BTN_OK")->click();
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(d->result(), int(QDialog::Accepted));
+    QVERIFY(Save.load());
+    QVERIFY(FileType.load());
+    QCOMPARE(history().FileSave(), good);
+    QVERIFY(DataFileOpen());
+    QVERIFY(QFile::exists(good));
+    QCOMPARE(int(PeriodSave.load()), 9);
 }
 
-void TestPZD::openFailureEndsProgram_data()
+void TestPZD::openFailureKeepsFileAndRecording_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<bool>("measuring");
     QTest::addColumn<bool>("blockData"); // a file named DATA where the folder belongs
-    QTest::addColumn<int>("messages");
-    QTest::newRow("OK, chosen file in a missing folder") << "ok" << false << false << 1;
-    QTest::newRow("OK while measuring") << "ok" << true << false << 1;
-    QTest::newRow("recording on, DATA cannot be made") << "untick" << false << true << 2;
+    QTest::newRow("OK, chosen file in a missing folder") << "ok" << false << false;
+    QTest::newRow("OK while measuring") << "ok" << true << false;
+    QTest::newRow("recording on, stored file's folder gone") << "untick" << false << false;
+    QTest::newRow("recording on, DATA cannot be made") << "untick" << false << true;
 }
 
-void TestPZD::openFailureEndsProgram()
+void TestPZD::openFailureKeepsFileAndRecording()
 {
     QFETCH(QString, action);
     QFETCH(bool, measuring);
     QFETCH(bool, blockData);
-    QFETCH(int, messages);
     const QString missing = m_folder->path() + "missing/x.csv";
     const QString autoFile = m_folder->path() + "DATA/07-12-2026.csv";
+    const QString good = m_folder->path() + "good.csv";
+    const bool ok = action == QLatin1String("ok");
     if (blockData) {
         QFile f(m_folder->path() + "DATA");
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    Save = action == QLatin1String("ok");
+    // OK: recording into the automatic file; untick: recording off, the
+    // stored file being a chosen one whose folder has gone, or the automatic one.
+    Save = ok;
+    FileType = !ok && !blockData;
+    history().SetFileSave(ok || blockData ? QString() : missing);
     RecordCounter = PeriodSave.load();
-    if (Save.load())
+    if (ok)
         QVERIFY(OpenDataFile().ok);
+    const bool fileType = FileType.load();
+    const QString fileSave = history().FileSave();
     std::unique_ptr<Session> s;
     if (measuring) {
         s = std::make_unique<Session>(*m_gate);
         QVERIFY(s->parkedAfter(1));
     }
-    int cycles = 2;
-    // Each box stays up while a cycle runs, as a user reading it would let it.
+    int cycles = 1;
+    // The box stays up while a cycle runs, as a user reading it would let it.
     m_onMessage = [&] {
         if (s) {
             m_gate->pass();
             s->parkedAfter(++cycles);
         }
     };
-    TRecordHold holdAtHalt = rhNone;
-    m_onHalt = [&] {
-        holdAtHalt = RecordHold.load();
-        if (s)
-            s->stop();
-    };
     auto d = openDialog(s ? s->thread : QPointer<QThread>());
-    if (s)
-        duringWait(d.get(), [this] { m_gate->pass(); }); // lets the thread answer the hold
     doAction(d.get(), action, missing);
 
-    QCOMPARE(m_halts, 1);
-    QCOMPARE(m_messages.size(), messages);
-    if (blockData)
-        QCOMPARE(m_messages[0].text, DirFailedMessage());
-    QCOMPARE(m_messages.last().text, NoAccessMessage(blockData ? autoFile : missing));
-    QCOMPARE(holdAtHalt, measuring ? rhHeld : rhNone);
+    // The message, and the dialog stays open with the file in use and
+    // recording as they were.
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_messages[0].text, blockData ? DirFailedMessage() : NoAccessMessage(missing, false));
+    QCOMPARE(m_messages[0].caption, QStringLiteral("Ошибка"));
+    QVERIFY(d->isVisible());
+    QCOMPARE(Save.load(), ok);
+    QCOMPARE(FileType.load(), fileType);
+    QCOMPARE(history().FileSave(), fileSave);
+    QCOMPARE(DataFileOpen(), ok);
     QCOMPARE(RecordHold.load(), rhNone);
-    QVERIFY(!d->isVisible());
-    if (action == QLatin1String("untick"))
-        QVERIFY(!Save.load());
+    QVERIFY(!QFileInfo::exists(m_folder->path() + "missing"));
     if (s) {
-        // Held through the boxes: the thread never tried the failed file, and
-        // the rows written before stay.
-        QVERIFY(s->probe.errors.isEmpty());
-        QCOMPARE(rowCount(autoFile), 1);
+        QCOMPARE(cycles, 2);
+        QCOMPARE(rowCount(autoFile), 2); // the cycle under the box wrote to the old file
     }
+
+    // The choice stays open for editing; OK with one that opens takes it.
+    QVERIFY(!child<QCheckBox>(d.get(), "NoSaveData")->isChecked());
+    if (blockData) {
+        QVERIFY(QFile::remove(m_folder->path() + "DATA")); // put right outside the program
+    } else {
+        child<QRadioButton>(d.get(), "FileDataItem1")->click();
+        child<QLineEdit>(d.get(), "FilePath")->setText(good);
+    }
+    if (s)
+        duringWait(d.get(), [this] { m_gate->pass(); }); // lets the thread answer the hold
+    child<QPushButton>(d.get(), "BTN_OK")->click();
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(d->result(), int(QDialog::Accepted));
+    QVERIFY(Save.load());
+    QVERIFY(DataFileOpen());
+    QCOMPARE(history().FileSave(), blockData ? autoFile : good);
+    QCOMPARE(RecordHold.load(), rhNone);
+    if (s) {
+        QVERIFY(s->parkedAfter(3)); // the held cycle wrote nowhere
+        m_gate->pass();
+        QVERIFY(s->parkedAfter(4));
+        QCOMPARE(rowCount(autoFile), 2);
+        QCOMPARE(rowCount(good), 1);
+        QVERIFY(s->probe.errors.isEmpty());
+    }
+}
+
+void TestPZD::okChangedWhileNotRecording()
+{
+    // Recording off with the automatic file; on, a file chosen, off again, OK.
+    Save = false;
+    history().SetFileSave(QString());
+    const QString chosen = m_folder->path() + "chosen.csv";
+    auto d = openDialog();
+    auto *box = child<QCheckBox>(d.get(), "NoSaveData");
+    box->click();
+    QVERIFY(Save.load() && DataFileOpen());
+    child<QRadioButton>(d.get(), "FileDataItem1")->click();
+    child<QLineEdit>(d.get(), "FilePath")->setText(chosen);
+    box->click();
+    QVERIFY(!Save.load() && !DataFileOpen());
+    child<QPushButton>(d.get(), "BTN_OK")->click();
+    QCOMPARE(d->result(), int(QDialog::Accepted));
+    // Only the choice and the path are stored; the data file stays closed.
+    QVERIFY(FileType.load());
+    QCOMPARE(history().FileSave(), chosen);
+    QVERIFY(!Save.load());
+    QVERIFY(!DataFileOpen());
+    QVERIFY(!QFile::exists(chosen));
+    QVERIFY(m_messages.isEmpty());
 }
 
 void TestPZD::saveFileDialog_data()
@@ -750,6 +811,9 @@ void TestPZD::saveFileDialog()
     QVERIFY(noQuestion);
     QVERIFY(boxes.isEmpty());
     QCOMPARE(got, m_folder->path() + result);
+    // Qt's file dialog keeps its history in a file that every Qt program of
+    // the user shares; this program writes nothing there.
+    QCOMPARE(QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(TestPZD)

@@ -426,8 +426,7 @@ struct Program {
     void keys(const QString &window, const QStringList &keys) const
     {
         runTool(x.display(), "xdotool", {"windowfocus", "--sync", window});
-        for (const QString &k : keys)
-            runTool(x.display(), "xdotool", {"key", "--window", window, k});
+        runTool(x.display(), "xdotool", QStringList{"key"} + keys);
     }
     // The top-level windows of the display by name, the topmost first.
     QStringList stacking() const
@@ -517,6 +516,7 @@ private slots:
     void sigtermClosesInOrderWhateverIsOnScreen_data();
     void sigtermClosesInOrderWhateverIsOnScreen();
     void secondStartKeepsAnOpenDialogInFront();
+    void everyDialogAndATypoLeaveRecordingAndOtherFilesAlone();
 };
 
 void TestEndToEnd::initTestCase()
@@ -1017,6 +1017,117 @@ void TestEndToEnd::secondStartKeepsAnOpenDialogInFront()
 
     QVERIFY(p.terminate());
     QVERIFY(p.closedNormally());
+}
+
+void TestEndToEnd::everyDialogAndATypoLeaveRecordingAndOtherFilesAlone()
+{
+    Program p;
+    p.allowed = {"23.5"};
+    QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant"}));
+    const Values given{{"GENERAL/AutoRun", "1"}};
+    p.writeIni(given);
+    QVERIFY(p.start());
+    WAIT_FOR(p, p.waitRows(2), "no rows recorded");
+
+    // The user's hands: the mouse at a place of a window, keys to a window.
+    const auto xdotool = [&](const QStringList &args) { return runTool(p.x.display(), "xdotool", args); };
+    const auto programWindows = [&] {
+        return QString::fromLatin1(xdotool({"search", "--onlyvisible", "--class", "kp33"})).split('\n', Qt::SkipEmptyParts);
+    };
+    const auto window = [&](const QString &title) { return p.waitWindow('^' + title + '$'); };
+    const auto closed = [&](const QString &title) {
+        return p.waitFor([&] { return p.windows('^' + title + '$').isEmpty(); }, BoxWaitMs);
+    };
+    const auto click = [&](const QString &win, int x, int y, const QString &button = "1") {
+        xdotool({"mousemove", "--window", win, QString::number(x), QString::number(y), "click", button});
+    };
+    const auto keys = [&](const QString &win, const QStringList &k) { p.keys(win, k); };
+    // A menu or context menu is open once the program shows one window more.
+    const auto menuOpen = [&](qsizetype before) {
+        return p.waitFor([&] { return programWindows().size() > before; }, BoxWaitMs);
+    };
+
+    // Measuring, only the main window is up.
+    const QStringList windows = programWindows();
+    QCOMPARE(windows.size(), 1);
+    const QString main = windows.first();
+
+    // Settings, then "Запись данных..." (window coordinates: the layout is fixed).
+    click(main, 100, 8);
+    QVERIFY2(menuOpen(1), "the settings menu did not open");
+    click(main, 141, 68);
+    const QString recording = window("Параметры записи данных");
+    QVERIFY2(!recording.isEmpty(), "no recording dialog");
+    // A file chosen by hand, with a typing slip in its folder, and OK.
+    click(recording, 22, 120);
+    click(recording, 114, 178);
+    xdotool({"key", "ctrl+a"});
+    xdotool({"type", p.path("nodir/x.csv")});
+    click(recording, 80, 224);
+    QVERIFY2(p.dismissErrorBox(), "no error box for the file that cannot be opened");
+    // The program goes on, the dialog stays open, and the rows still go to
+    // the file in use.
+    const qsizetype before = p.rows().size();
+    const bool rowsCame = p.waitRows(before + 2);
+    QVERIFY2(p.running(), "the program ended over a name typed in a dialog");
+    WAIT_FOR(p, rowsCame, "no rows after the refused file");
+    QVERIFY(p.windows("^Параметры записи данных$").contains(recording));
+    QVERIFY(!QFileInfo::exists(p.path("nodir")));
+    // The browse button's file dialog, cancelled; then the recording dialog.
+    click(recording, 216, 178);
+    const QString browse = window("Выбор файла");
+    QVERIFY2(!browse.isEmpty(), "no file dialog");
+    keys(browse, {"Escape"});
+    QVERIFY(closed("Выбор файла"));
+    keys(recording, {"Escape"});
+    QVERIFY(closed("Параметры записи данных"));
+
+    // F4: the sensor parameters; a double click on the curve's swatch opens
+    // the colour dialog, where the user adds a custom colour, then cancels.
+    keys(main, {"F4"});
+    const QString params = window("Параметры датчика");
+    QVERIFY2(!params.isEmpty(), "no sensor parameters dialog");
+    xdotool({"mousemove", "--window", params, "36", "44", "click", "--repeat", "2", "--delay", "80", "1"});
+    const QString colours = window("Выбор цвета");
+    QVERIFY2(!colours.isEmpty(), "no colour dialog");
+    click(colours, 122, 347); // "Добавить к пользовательским цветам"
+    keys(colours, {"Escape"});
+    QVERIFY(closed("Выбор цвета"));
+    keys(params, {"Return"});
+    QVERIFY(closed("Параметры датчика"));
+
+    // The about box from the context menu, and the help.
+    click(main, 104, 330, "3");
+    QVERIFY2(menuOpen(1), "no context menu");
+    xdotool({"key", "Up", "Return"}); // its last item, "О программе..."
+    const QString about = window("О программе");
+    QVERIFY2(!about.isEmpty(), "no about box");
+    keys(about, {"Return"});
+    QVERIFY(closed("О программе"));
+    keys(main, {"F1"});
+    const QString help = window("Справка");
+    QVERIFY2(!help.isEmpty(), "no help");
+    keys(help, {"Escape"});
+    QVERIFY(closed("Справка"));
+
+    const qsizetype later = p.rows().size();
+    WAIT_FOR(p, p.waitRows(later + 1), "no rows after the dialogs");
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+    const QString wrong = p.settingsMismatch(given);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    const QString bad = p.bad();
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+
+    // Of the folders the program was given besides its own, only its
+    // information record holds a file now.
+    QStringList outside;
+    for (const char *folder : {"config", "tmp", "rt"}) {
+        QDirIterator it(p.path(folder), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            outside << QDir(p.dir.path()).relativeFilePath(it.next());
+    }
+    QCOMPARE(outside, QStringList{"config/KP33/Information.conf"});
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

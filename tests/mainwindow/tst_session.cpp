@@ -188,6 +188,7 @@ void TestSession::sensorSessionMeasures()
 {
     test::WindowFixture fx;
     test::SensorSim sim({"--temp", "23.5", "--conversion", "instant"});
+    fx.writeIni("[DATA]\nPeriodSave=10\n");
     TMain w;
     QVERIFY(w.FormCreate());
     w.FormActivate();
@@ -199,11 +200,16 @@ void TestSession::sensorSessionMeasures()
     QCOMPARE(w.TempIndicator().Text, QStringLiteral("23.5 °C"));
     QCOMPARE(child<QLabel>(&w, "OutMAX")->text(), QStringLiteral("23.5 °C  "));
     QVERIFY(QTest::qWaitFor([&] { return w.ApplicationTitle() == "t = 23.5 °C"; }, 5000));
+    const int draws = w.indicatorDraws();
     w.BTN_Start_StopClick();
-    // Recording on by default: the first cycle wrote a row at once.
+    QVERIFY(w.indicatorDraws() - draws < 10); // fewer cycles than one period
+    // Recording on by default: the first cycle wrote a row at once, and the
+    // period of ten cycles had not come round again.
     QFile data(fx.folder->path() + "DATA/07-12-2026.csv");
     QVERIFY(data.open(QIODevice::ReadOnly));
-    QVERIFY(data.readAll().startsWith("12:00:"));
+    const QByteArray rows = data.readAll();
+    QCOMPARE(rows.count('\n'), 1);
+    QVERIFY2(rows.startsWith("12:00:") && rows.endsWith(",23.5,-55.0,125.0\r\n"), rows.constData());
     w.close();
     QVERIFY(fx.ini().contains("PORT=1\n"));
 }
@@ -243,9 +249,21 @@ void TestSession::unavailablePortMakesNoAttempts()
 {
     test::WindowFixture fx;
     setPortPath(1, (fx.folder->path() + "absent").toStdString());
-    TInitSensor dialog(nullptr, 1, [](std::uint8_t) { return false; });
+    TInitSensor *shown = nullptr;
+    bool visibleAfterKeys = false;
+    TInitSensor dialog(nullptr, 1, [&](std::uint8_t) {
+        // In the middle of the search the user presses Esc and Alt+F4, and
+        // a window manager asks the dialog to close: the search goes on.
+        QTest::keyClick(shown, Qt::Key_Escape);
+        QTest::keyClick(shown, Qt::Key_F4, Qt::AltModifier);
+        shown->close();
+        visibleAfterKeys = shown->isVisible();
+        return false;
+    });
+    shown = &dialog;
     const std::uint64_t t0 = fx.clock->sleptMs();
-    dialog.exec();
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(visibleAfterKeys);
     QCOMPARE(child<QLabel>(&dialog, "Sensor")->text(), QStringLiteral("Датчик не обнаружен!"));
     // Only the start delay and the result display: no attempts, no pauses.
     QCOMPARE(fx.clock->sleptMs() - t0, std::uint64_t(TInitSensor::StartDelayMs + TInitSensor::ShowResultMs));

@@ -46,12 +46,12 @@ private slots:
     void closeWhileMeasuringWaitsThenSaves();
     void closeDuringModalIsDeferred();
     void sigtermClosesInOrder();
+    void dataFileFailureAtStartSavesNothing_data();
     void dataFileFailureAtStartSavesNothing();
     void receiverSide();
     void secondInstanceBringsFirstForward();
     void colourDialogRecolours();
     void aboutFromMenuAndSystemCommand();
-    void haltSavesNothing();
 };
 
 void TestTMain::initTestCase() { ApplyLookAndFeel(*qApp); }
@@ -291,7 +291,7 @@ void TestTMain::groupFramesKeepOffTheirControls()
     fx.writeIni("[DATA]\nSave=0\n");
     TMain w;
     QVERIFY(w.FormCreate());
-    TPZD recording(&w, nullptr, [] {});
+    TPZD recording(&w, nullptr);
     QWidget *root = box == "FileData" ? static_cast<QWidget *>(&recording) : &w;
     auto *g = child<QGroupBox>(root, qPrintable(box));
     auto *c = child<QWidget>(root, qPrintable(control));
@@ -485,20 +485,42 @@ void TestTMain::sigtermClosesInOrder()
     QVERIFY(fx.ini().contains("SignalUse=1"));
 }
 
+void TestTMain::dataFileFailureAtStartSavesNothing_data()
+{
+    QTest::addColumn<QString>("fileSave"); // under the program folder; empty: the automatic file
+    QTest::addColumn<bool>("blockData");   // a file named DATA where the folder belongs
+    QTest::addColumn<QString>("failed");   // "dir" or the file that cannot be opened
+    // The first failure ends the program, so it is the only message, whichever
+    // file was to be opened.
+    QTest::newRow("automatic file, DATA cannot be made") << "" << true << "dir";
+    QTest::newRow("chosen file, DATA cannot be made") << "mine.csv" << true << "dir";
+    QTest::newRow("chosen file in a missing folder") << "nodir/x.csv" << false << "nodir/x.csv";
+}
+
 void TestTMain::dataFileFailureAtStartSavesNothing()
 {
+    QFETCH(QString, fileSave);
+    QFETCH(bool, blockData);
+    QFETCH(QString, failed);
     test::WindowFixture fx;
-    QFile blocker(fx.folder->path() + "DATA");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    const QString dir = fx.folder->path();
+    const QByteArray ini = fileSave.isEmpty() ? QByteArray("[GENERAL]\nAutoRun=1\n")
+                                              : ("[DATA]\nFileType=1\nFileSave=" + dir + fileSave + "\n").toUtf8();
+    fx.writeIni(ini);
+    if (blockData) {
+        QFile blocker(dir + "DATA");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
     {
         TMain w;
         QVERIFY(!w.FormCreate());
     }
-    QCOMPARE(fx.messageTexts(), (QStringList{DirFailedMessage(), NoAccessMessage(fx.folder->path() + "DATA/07-12-2026.csv")}));
-    for (const auto &m : fx.messages)
-        QCOMPARE(m.caption, QStringLiteral("Ошибка"));
-    QVERIFY(!QFile::exists(fx.folder->path() + "KP33.ini"));
+    QCOMPARE(fx.messageTexts(), QStringList{failed == "dir" ? DirFailedMessage() : NoAccessMessage(dir + failed)});
+    QCOMPARE(fx.messages[0].caption, QStringLiteral("Ошибка"));
+    QCOMPARE(fx.messages[0].icon, QMessageBox::Critical);
+    QCOMPARE(fx.ini(), ini); // nothing saved
+    if (!fileSave.isEmpty())
+        QVERIFY(!QFile::exists(dir + fileSave));
     QCOMPARE(BoxText("a\r\rb\r\nc"), QStringLiteral("a\n\nb\nc"));
 }
 
@@ -562,9 +584,30 @@ void TestTMain::colourDialogRecolours()
             ok->click();
     });
     w.N1Click();
-    SetColorChooser(nullptr);
     QCOMPARE(w.indicatorDraws(), draws + 1);
     QCOMPARE(w.TempIndicator().FontColor, RefFromColor(QColor(10, 20, 30)));
+    // OK with the limit colours changed: the labels that name the limits
+    // wear them at once; the indicator is not repainted.
+    QList<QColor> answers{QColor(1, 2, 3), QColor(4, 5, 6)};
+    SetColorChooser([&](QWidget *, const QColor &) { return std::optional<QColor>(answers.takeFirst()); });
+    QTimer::singleShot(0, [] {
+        auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        for (const char *name : {"UpT", "DownT"})
+            if (QWidget *swatch = d->findChild<QWidget *>(name))
+                QTest::mouseDClick(swatch, Qt::LeftButton);
+        if (auto *ok = d->findChild<QPushButton *>("BTN_OK"))
+            ok->click();
+    });
+    w.N1Click();
+    SetColorChooser(nullptr);
+    QVERIFY(answers.isEmpty());
+    QCOMPARE(w.indicatorDraws(), draws + 1);
+    for (const char *name : {"HiD", "MaxT"})
+        QCOMPARE(child<QLabel>(&w, name)->palette().color(QPalette::WindowText), QColor(1, 2, 3));
+    for (const char *name : {"LoD", "MinT"})
+        QCOMPARE(child<QLabel>(&w, name)->palette().color(QPalette::WindowText), QColor(4, 5, 6));
     w.close();
     QVERIFY(fx.ini().contains("TempValueColor=" + QByteArray::number(RefFromColor(QColor(10, 20, 30)))));
 }
@@ -591,21 +634,6 @@ void TestTMain::aboutFromMenuAndSystemCommand()
     w.wmSysCommand(1026); // any other command leaves it alone
     QCOMPARE(shown, (QStringList{"kp33::TAbout", "kp33::TAbout"}));
     w.close();
-}
-
-void TestTMain::haltSavesNothing()
-{
-    test::WindowFixture fx;
-    fx.writeIni("[DATA]\nSave=0\n");
-    TMain w;
-    QVERIFY(w.FormCreate());
-    w.BTN_Start_StopClick(); // a demonstration session runs
-    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
-    w.HaltProgram();
-    QVERIFY(!w.sessionThreadAlive());
-    QCOMPARE(RunState.load(), rsStopped);
-    w.close(); // the window goes without saving
-    QCOMPARE(fx.ini(), QByteArray("[DATA]\nSave=0\n"));
 }
 
 QTEST_MAIN(TestTMain)

@@ -31,6 +31,26 @@ QList<QByteArray> rows(const QString &name)
     return out;
 }
 
+// Time moves on by a millisecond at every reading of the date and time, as
+// the real clock does between two readings.
+class SteppingClock final : public Clock {
+public:
+    explicit SteppingClock(QDateTime start) : m_inner(std::move(start)) {}
+    std::uint32_t tickCount() override { return m_inner.tickCount(); }
+    void sleep(std::uint32_t ms) override { m_inner.sleep(ms); }
+    QDateTime now() override
+    {
+        const QDateTime t = m_inner.now();
+        m_inner.advance(1);
+        return t;
+    }
+    bool waitReadable(int fd, int ms) override { return m_inner.waitReadable(fd, ms); }
+    void pauseDispatching(std::uint32_t ms) override { m_inner.pauseDispatching(ms); }
+
+private:
+    test::FakeClock m_inner;
+};
+
 } // namespace
 
 class TestDataFile : public QObject {
@@ -49,6 +69,7 @@ private slots:
     void fullDiskEndsSessionAndKeepsEarlierRows();
     void dataFolderBlockedByFile();
     void fifoOrFolderRefused();
+    void rowsFromSensorEndToEnd_data();
     void rowsFromSensorEndToEnd();
 
 private:
@@ -141,6 +162,16 @@ void TestDataFile::midnightStartsNewFile()
     QCOMPARE(rows(m_folder->path() + "DATA/07-12-2026.csv"), QList<QByteArray>{"23:59:59,0.0,-55.0,125.0\r"});
     QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv"), QList<QByteArray>{"00:00:00,0.9,-55.0,125.0\r"});
     QCOMPARE(history().FileSave(), m_folder->path() + "DATA/08-12-2026.csv");
+
+    // A row begun in the last millisecond of a day carries that day's time
+    // and lands in that day's file: both come from one reading of the clock.
+    SteppingClock stepping(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 59, 999)));
+    setClock(&stepping);
+    const bool written = WriteDataRow(5.0L).ok;
+    setClock(m_clock.get());
+    QVERIFY(written);
+    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv").last(), QByteArray("23:59:59,5.0,-55.0,125.0\r"));
+    QVERIFY(!QFile::exists(m_folder->path() + "DATA/09-12-2026.csv"));
 }
 
 void TestDataFile::chosenFileStillMakesDataFolder()
@@ -264,9 +295,27 @@ void TestDataFile::fifoOrFolderRefused()
     QVERIFY(!OpenDataFile().ok);
 }
 
+void TestDataFile::rowsFromSensorEndToEnd_data()
+{
+    QTest::addColumn<QStringList>("sim");
+    QTest::addColumn<QList<QByteArray>>("ends");
+    const QByteArray good = ",23.5,10.0,30.0\r", error = ",1000.0,10.0,30.0\r";
+    // First, while the history still holds the limits of earlier sessions: a
+    // sensor that never answers writes the limits in force, not those of an
+    // empty entry.
+    QTest::newRow("failing from the first reading")
+        << QStringList{"--no-device"} << QList<QByteArray>{error, error, error, error};
+    // Two good readings, two silent retries (no row), then errors logged as 1000.0.
+    QTest::newRow("unplugged after two readings")
+        << QStringList{"--temp", "23.5", "--conversion", "instant", "--unplug-after", "2"}
+        << QList<QByteArray>{good, good, error, error};
+}
+
 void TestDataFile::rowsFromSensorEndToEnd()
 {
-    test::SensorSim sim({"--temp", "23.5", "--conversion", "instant", "--unplug-after", "2"});
+    QFETCH(QStringList, sim);
+    QFETCH(QList<QByteArray>, ends);
+    test::SensorSim simulator(sim);
     QVERIFY(test::openPort());
     SensorFound = true;
     SensorType = stDS18B20;
@@ -276,13 +325,10 @@ void TestDataFile::rowsFromSensorEndToEnd()
     Probe probe;
     probe.stopAfter(4);
     QVERIFY(runSession(probe));
-    // Two good readings, two silent retries (no row), then errors logged as 1000.0.
     const QList<QByteArray> got = rows(m_folder->path() + "DATA/07-12-2026.csv");
-    QCOMPARE(got.size(), 4);
-    QVERIFY(got[0].endsWith(",23.5,10.0,30.0\r"));
-    QVERIFY(got[1].endsWith(",23.5,10.0,30.0\r"));
-    QVERIFY(got[2].endsWith(",1000.0,10.0,30.0\r"));
-    QVERIFY(got[3].endsWith(",1000.0,10.0,30.0\r"));
+    QCOMPARE(got.size(), ends.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+        QVERIFY2(got[i].endsWith(ends[i]), got[i].constData());
     SensorFound = false;
 }
 

@@ -176,22 +176,30 @@ QString badRows(const QList<QByteArray> &rows, const QList<QByteArray> &allowed)
 // An X server of the test's own.
 class XServer {
 public:
-    ~XServer()
-    {
-        if (m_proc.state() != QProcess::NotRunning) {
-            m_proc.terminate();
-            if (!m_proc.waitForFinished(5000)) {
-                m_proc.kill();
-                m_proc.waitForFinished(2000);
-            }
-        }
-    }
+    ~XServer() { stop(); }
     bool start()
+    {
+        // A server that reported its display but takes no client is replaced
+        // by a fresh one.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (startOnce() && !runTool(m_display, "xdotool", {"getdisplaygeometry"}).isEmpty())
+                return true;
+            stop();
+            m_display.clear();
+        }
+        return false;
+    }
+    QString display() const { return m_display; }
+
+private:
+    bool startOnce()
     {
         m_proc.setStandardErrorFile(QProcess::nullDevice());
         // -displayfd: the server picks a free display itself, so servers of
-        // tests side by side never collide.
-        m_proc.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        // tests side by side never collide. -noreset: by default a server
+        // starts over when its last client leaves (a killed program, a helper
+        // tool), and a program connecting meanwhile is refused or cut off.
+        m_proc.start("Xvfb", {"-displayfd", "1", "-noreset", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
         if (!m_proc.waitForStarted(5000))
             return false;
         QByteArray out;
@@ -209,9 +217,17 @@ public:
         m_display = QStringLiteral(":%1").arg(n);
         return true;
     }
-    QString display() const { return m_display; }
+    void stop()
+    {
+        if (m_proc.state() != QProcess::NotRunning) {
+            m_proc.terminate();
+            if (!m_proc.waitForFinished(10000)) {
+                m_proc.kill();
+                m_proc.waitForFinished(5000);
+            }
+        }
+    }
 
-private:
     QProcess m_proc;
     QString m_display;
 };

@@ -3,9 +3,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <poll.h>
 #include <thread>
 
 namespace kp33 {
@@ -24,16 +22,9 @@ void RealClock::sleep(std::uint32_t ms)
 
 QDateTime RealClock::now() { return QDateTime::currentDateTime(); }
 
-bool RealClock::waitReadable(int fd, int timeoutMs)
+bool RealClock::waitInput(const InputWait &wait, int timeoutMs)
 {
-    if (timeoutMs < 0)
-        timeoutMs = 0;
-    pollfd p{fd, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    return r > 0;
+    return wait(timeoutMs < 0 ? 0 : timeoutMs);
 }
 
 void RealClock::pauseDispatching(std::uint32_t ms)

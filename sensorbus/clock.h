@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <cstdint>
+#include <functional>
 
 namespace kp33 {
 
@@ -17,10 +18,12 @@ public:
     virtual void sleep(std::uint32_t ms) = 0;
     // Local date and time.
     virtual QDateTime now() = 0;
-    // Waits until fd is readable (or hung up) or timeoutMs has passed; true
-    // when poll reported an event. Goes through the clock so that a fake clock
+    // A real wait for input of at most the given milliseconds, true when
+    // input (or a hang-up) came; the serial layer supplies one per platform.
+    using InputWait = std::function<bool(int timeoutMs)>;
+    // Runs `wait` for timeoutMs. Goes through the clock so that a fake clock
     // can let a time-out pass without the wall clock.
-    virtual bool waitReadable(int fd, int timeoutMs) = 0;
+    virtual bool waitInput(const InputWait &wait, int timeoutMs) = 0;
     // A pause on the main thread that keeps the window painting (no user
     // input is taken meanwhile); a fake clock lets it pass at once.
     virtual void pauseDispatching(std::uint32_t ms) = 0;
@@ -31,7 +34,7 @@ public:
     std::uint32_t tickCount() override;
     void sleep(std::uint32_t ms) override;
     QDateTime now() override;
-    bool waitReadable(int fd, int timeoutMs) override;
+    bool waitInput(const InputWait &wait, int timeoutMs) override;
     void pauseDispatching(std::uint32_t ms) override;
 };
 

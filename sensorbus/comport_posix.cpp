@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -257,7 +258,16 @@ bool WaitRxCOM(int timeoutMs)
         theClock().sleep(static_cast<std::uint32_t>(timeoutMs));
         return false;
     }
-    return theClock().waitReadable(fd, timeoutMs);
+    return theClock().waitInput(
+        [fd](int ms) {
+            pollfd p{fd, POLLIN, 0};
+            int r;
+            do {
+                r = ::poll(&p, 1, ms);
+            } while (r < 0 && errno == EINTR);
+            return r > 0;
+        },
+        timeoutMs);
 }
 
 bool PortAlive() { return portFd.load() >= 0 && !portGone.load(); }

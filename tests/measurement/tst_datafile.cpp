@@ -44,7 +44,7 @@ public:
         m_inner.advance(1);
         return t;
     }
-    bool waitReadable(int fd, int ms) override { return m_inner.waitReadable(fd, ms); }
+    bool waitInput(const InputWait &w, int ms) override { return m_inner.waitInput(w, ms); }
     void pauseDispatching(std::uint32_t ms) override { m_inner.pauseDispatching(ms); }
 
 private:

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QtTest>
 #include <algorithm>
-#include <poll.h>
 
 namespace kp33::test {
 
@@ -28,21 +27,17 @@ void FakeClock::sleep(std::uint32_t ms)
 
 QDateTime FakeClock::now() { return m_start.addMSecs(static_cast<qint64>(m_elapsed.load())); }
 
-bool FakeClock::waitReadable(int fd, int timeoutMs)
+bool FakeClock::waitInput(const InputWait &wait, int timeoutMs)
 {
     // Only silence moves fake time, so the real wait may be longer than the
     // time-out: an echo delayed by a busy machine (two cores, a sanitizer
     // build beside) is still heard, and a test never fails on scheduling.
     constexpr int Patience = 250;
     const int timeout = timeoutMs < 0 ? 0 : timeoutMs;
-    pollfd p{fd, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeout > 0 ? std::max(timeout, Patience) : 0);
-    } while (r < 0 && errno == EINTR);
-    if (r <= 0)
+    const bool r = wait(timeout > 0 ? std::max(timeout, Patience) : 0);
+    if (!r)
         advance(static_cast<std::uint64_t>(timeout));
-    return r > 0;
+    return r;
 }
 
 void FakeClock::pauseDispatching(std::uint32_t ms)

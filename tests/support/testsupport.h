@@ -23,7 +23,7 @@ public:
     std::uint32_t tickCount() override;
     void sleep(std::uint32_t ms) override;
     QDateTime now() override;
-    bool waitReadable(int fd, int timeoutMs) override;
+    bool waitInput(const InputWait &wait, int timeoutMs) override;
     void pauseDispatching(std::uint32_t ms) override;
 
     void advance(std::uint64_t ms);

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Installs kp33-setup.exe silently in a Wine prefix of its own, checks what it
+# put where, then uninstalls it the way the installed-programs list would and
+# checks that only the user's files (KP33.ini, DATA\) are left.
+#   tools/windows/test-installer.sh <kp33-setup.exe> [after-install-command]
+# The after-install command (or KP33_AFTER_INSTALL) runs through bash -c once the
+# install is checked, e.g. a launch test of the real program. It sees WINEPREFIX,
+# WINE, WINESERVER, KP33_DIR (the install folder, Unix path) and KP33_EXE
+# (kp33.exe, Windows path); its exit status is a check. It must leave no
+# program running. KP33_KEEP_PREFIX=1 keeps the prefix for a look afterwards.
+set -uo pipefail
+
+[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: test-installer.sh <kp33-setup.exe> [after-install-command]" >&2; exit 2; }
+setup=$(realpath -e "$1") || { echo "test-installer.sh: $1 not found" >&2; exit 2; }
+hook=${2:-${KP33_AFTER_INSTALL:-}}
+
+WINE=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
+[ -x "$WINE" ] || { echo "test-installer.sh: wine64 not found" >&2; exit 2; }
+if [ -z "${WINESERVER:-}" ]; then
+    WINESERVER=$(dirname "$WINE")/wineserver
+    [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+fi
+export WINE WINESERVER
+export WINEDEBUG=${WINEDEBUG:--all}
+# No offer to download Mono or Gecko into the new prefix.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
+export WINEPREFIX
+work=$(mktemp -d "${TMPDIR:-/tmp}/kp33-test.XXXXXX")
+cleanup() {
+    "$WINESERVER" -k 2>/dev/null
+    if [ "${KP33_KEEP_PREFIX:-0}" = 1 ]; then echo "prefix kept: $WINEPREFIX"; else rm -rf "$WINEPREFIX"; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+check() {  # check <what> <command...>
+    local what=$1; shift
+    if "$@"; then echo "ok $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+not() { ! "$@"; }
+# The NSIS uninstaller copies itself to %TEMP%, starts the copy and returns at
+# once; the wineserver ends only when every process of the prefix has.
+settle() { timeout 120 "$WINESERVER" -w; }
+winpath() { "$WINE" cmd /c echo "$1" | tr -d '\r'; }
+
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KP33'
+# reg query prints the Cyrillic as "?" under a C locale; an export is UTF-16 with every character kept.
+regvalue() {  # regvalue <name>: the string value from the uninstall key, unescaped
+    rm -f "$work/key.reg"
+    "$WINE" reg export "$key" "$(winepath_w "$work/key.reg")" /y >/dev/null 2>&1 || return 1
+    iconv -f UTF-16 -t UTF-8 "$work/key.reg" | tr -d '\r' |
+        sed -n "s/^\"$1\"=\"\\(.*\\)\"\$/\\1/p" | sed 's/\\"/"/g; s/\\\\/\\/g'
+}
+winepath_w() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+haskey() { "$WINE" reg query "$key" /v DisplayName >/dev/null 2>&1; }
+
+start=$SECONDS
+if ! timeout 180 "$WINE" wineboot -i > "$work/wineboot.log" 2>&1; then
+    cat "$work/wineboot.log" >&2
+    echo "FAIL wineboot -i"; exit 1
+fi
+localappdata=$(winpath '%LOCALAPPDATA%')
+appdata=$(winpath '%APPDATA%')
+dir=$("$WINE" winepath -u "$localappdata\\Programs\\KP33" 2>/dev/null)
+startmenu=$("$WINE" winepath -u "$appdata\\Microsoft\\Windows\\Start Menu\\Programs" 2>/dev/null)
+lnk="$startmenu/Термометр KP33.lnk"
+exe_win="$localappdata\\Programs\\KP33\\kp33.exe"
+[ -n "$localappdata" ] && [ -n "$dir" ] || { echo "FAIL no LOCALAPPDATA in the prefix"; exit 1; }
+echo "prefix ready in $((SECONDS - start)) s"
+
+install() { timeout 300 "$WINE" "$setup" /S && settle; }
+uninstall() {  # runs what the installed-programs list would run for a quiet removal
+    local cmd exe args
+    cmd=$(regvalue QuietUninstallString) || return 1
+    [[ $cmd =~ ^\"([^\"]+)\"\ *(.*)$ ]] || { echo "  QuietUninstallString: $cmd"; return 1; }
+    exe=${BASH_REMATCH[1]} args=${BASH_REMATCH[2]}
+    [ "$args" = /S ] || { echo "  QuietUninstallString: $cmd"; return 1; }
+    timeout 300 "$WINE" "$exe" /S && settle
+}
+
+check "install: setup.exe /S" install
+check "installed kp33.exe" test -f "$dir/kp33.exe"
+check "installed HELP\\help.html" test -f "$dir/HELP/help.html"
+check "installed uninstall.exe" test -f "$dir/uninstall.exe"
+check "Start-menu shortcut \"Термометр KP33.lnk\"" test -f "$lnk"
+check "shortcut points at kp33.exe" grep -qaF "$exe_win" "$lnk"
+check "uninstall key in reg query" haskey
+check "DisplayName \"Термометр KP33\"" test "$(regvalue DisplayName)" = "Термометр KP33"
+check "DisplayVersion set" test -n "$(regvalue DisplayVersion)"
+check "InstallLocation is the folder" test "$(regvalue InstallLocation)" = "$localappdata\\Programs\\KP33"
+check "UninstallString quoted" test "$(regvalue UninstallString)" = "\"$localappdata\\Programs\\KP33\\uninstall.exe\""
+
+if [ -n "$hook" ]; then
+    export KP33_DIR=$dir KP33_EXE=$exe_win
+    check "after-install command" bash -c "$hook"
+    check "after-install command left nothing running" settle
+fi
+
+# What the program itself writes beside kp33.exe.
+mkdir -p "$dir/DATA"
+printf '[General]\r\nmarker=kept\r\n' > "$dir/KP33.ini"
+printf 'time;t\r\n0;21.5\r\n' > "$dir/DATA/x.csv"
+cp "$dir/KP33.ini" "$work/ini" && cp "$dir/DATA/x.csv" "$work/csv"
+
+check "uninstall: QuietUninstallString" uninstall
+check "removed kp33.exe" not test -e "$dir/kp33.exe"
+check "removed HELP\\" not test -e "$dir/HELP"
+check "removed uninstall.exe" not test -e "$dir/uninstall.exe"
+check "removed the shortcut" not test -e "$lnk"
+check "removed the uninstall key" not haskey
+check "kept KP33.ini" cmp -s "$dir/KP33.ini" "$work/ini"
+check "kept DATA\\x.csv" cmp -s "$dir/DATA/x.csv" "$work/csv"
+
+# Installing again over the user's files leaves them alone; without them the
+# uninstaller takes the folder too.
+check "reinstall over the kept files" install
+check "reinstall kept KP33.ini" cmp -s "$dir/KP33.ini" "$work/ini"
+rm -rf "$dir/KP33.ini" "$dir/DATA"
+check "uninstall with no user files" uninstall
+check "removed the folder" not test -e "$dir"
+
+echo "$failures failed, $((SECONDS - start)) s"
+[ "$failures" -eq 0 ]

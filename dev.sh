@@ -9,6 +9,7 @@
 #   ./dev.sh tsan   the measurement and data-file tests under ThreadSanitizer
 #   ./dev.sh longrun  90 000 measurement cycles on the fast clock (minutes)
 #   ./dev.sh adapters 60 s of measuring through adapters of 0..16 ms echo latency
+#   ./dev.sh windows  kp33.exe and kp33-setup.exe for 64-bit Windows, tested under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,9 +20,15 @@ PACKAGES=(
     fonts-liberation xvfb xauth python3 locales xdotool x11-utils imagemagick
 )
 
+# And for the Windows edition: the cross compiler, Wine to test it, NSIS for
+# the installer, dpkg-dev to unpack Qt's source package.
+WINDOWS_PACKAGES=(
+    g++-mingw-w64-x86-64-posix wine wine64 nsis dpkg-dev xz-utils zip unzip
+)
+
 install_missing() {
     local missing=() p
-    for p in "${PACKAGES[@]}"; do
+    for p in "${PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -145,8 +152,37 @@ tsan)
     TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp" \
         run_tests build-tsan --tests-regex 'tst_(readtemp|datafile|history|txrx)$'
     ;;
+windows)
+    install_missing "${WINDOWS_PACKAGES[@]}"
+    # The Linux simulator stands in for the sensor behind Wine's COM1.
+    configure_and_build build -- kp33-sensor-sim
+    qt=$(tools/windows/build-qt.sh)
+    wine=/usr/lib/wine/wine64
+    cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/windows/mingw-toolchain.cmake" \
+        -DCMAKE_FIND_ROOT_PATH="$qt" -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
+        -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" >/dev/null
+    if ! cmake --build build-win --parallel "$(nproc)" >build-win/build.log 2>&1; then
+        grep -v '^\[' build-win/build.log | tail -60 >&2
+        exit 1
+    fi
+    if grep -q 'warning' build-win/build.log; then
+        grep -B2 -A6 'warning' build-win/build.log | head -60 >&2
+        echo "The Windows build has warnings (build-win/build.log)." >&2
+        exit 1
+    fi
+    version=$(sed -n 's/^project(KP33 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    stage=build-win/stage
+    rm -rf "$stage" && mkdir -p "$stage"
+    x86_64-w64-mingw32-strip -o "$stage/kp33.exe" build-win/bin/kp33.exe
+    cp -r HELP "$stage/"
+    tools/windows/package.sh "$stage" build-win/dist "$version"
+    ls -l build-win/dist
+    tools/windows/test-windows.sh build-win build/bin/kp33-sensor-sim
+    ;;
 *)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -4,6 +4,10 @@
 // the exchange in bursts, as the program reads, and with each slot waiting for
 // its echo before the next one is sent, the baseline. Prints a Markdown table;
 // it never fails on a figure, only when no burst reading works at all.
+//
+// KP33_BENCH_PORTS="0=COM1,1=COM2,..." measures through simulators someone
+// else started behind those ports, one per latency (as under Wine, where the
+// simulator runs on the Linux side).
 
 #include "benchutil.h"
 #include "sensorbus/clock.h"
@@ -13,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 using namespace kp33;
@@ -79,10 +84,23 @@ int main(int argc, char **argv)
         bench::BusFigures burst, perSlot;
     };
     std::vector<Row> rows;
-    for (int latency : {0, 1, 4, 16}) {
-        test::SensorSim sim({"--conversion", "instant", "--temp", "21.5", "--wire-time",
-                             "--latency-ms", QString::number(latency)});
-        if (!sim.started() || !test::openPort()) {
+    QList<QPair<int, QString>> given;
+    for (const QString &item : qEnvironmentVariable("KP33_BENCH_PORTS").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList kv = item.split(QLatin1Char('='));
+        if (kv.size() == 2)
+            given.append({kv[0].toInt(), kv[1]});
+    }
+    if (given.isEmpty())
+        for (int latency : {0, 1, 4, 16})
+            given.append({latency, QString()});
+    for (const auto &[latency, port] : given) {
+        std::unique_ptr<test::SensorSim> sim;
+        if (port.isEmpty())
+            sim = std::make_unique<test::SensorSim>(QStringList{
+                "--conversion", "instant", "--temp", "21.5", "--wire-time", "--latency-ms", QString::number(latency)});
+        else
+            setPortPath(1, port.toStdString());
+        if ((sim && !sim->started()) || !test::openPort()) {
             std::fprintf(stderr, "bench_bus: no simulator port\n");
             return 1;
         }

@@ -25,6 +25,7 @@ inline double wallMs()
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+#ifndef _WIN32 // the memory figures are taken on Linux only
 inline long residentKiB()
 {
     std::ifstream statm("/proc/self/statm");
@@ -32,6 +33,7 @@ inline long residentKiB()
     statm >> size >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
+#endif
 
 // One full reading, as the measurement thread makes it: reset, Skip ROM and
 // Convert T in one burst, then reset, Skip ROM, Read Scratchpad and its reply

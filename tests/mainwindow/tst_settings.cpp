@@ -253,6 +253,14 @@ void TestSettings::bands_data()
         row("both marks", "1,000.5", "50", -55, 50);
         row("outside the scale", "-60", "130", -55, 125);
         row("exponent", "2.5e1", "3E1", 25, 30);
+        // As doubles the first pair came out short of a degree and the next
+        // low bound as exactly 124.
+        row("a degree in extended precision", "-32.8", "-31.8", -32.8, -31.8);
+        row("low just above 124", "124.00000000000000001", "125", -55, 125);
+        // Forms that the double reading took or refused, kept as they were.
+        row("Unicode minus and blank", "\u221220", "50\u00A0", -20, 50);
+        row("below a double's range", "1e-400", "50", -55, 50);
+        row("lone point", ".", "50", -55, 50);
     }
 }
 

@@ -7,6 +7,10 @@
 // The first of duplicated sections, and the first of duplicated keys within
 // it, is the one read and the one written. Lines before the first section,
 // comments (";" or "#") and anything unparsable are kept and never matched.
+//
+// Text is UTF-8. A name or value whose bytes are not valid UTF-8 reads as
+// Windows-1251, the code page of files from the earlier Windows program;
+// writing the same text back leaves its bytes alone, new text goes in as UTF-8.
 
 #include <QByteArray>
 #include <QHash>

@@ -90,6 +90,7 @@ private slots:
     void bands();
     void commaLocale();
     void otherContentSurvives();
+    void windows1251FileKeptByteForByte();
     void fileSaveWithLineBreakNotWritten_data();
     void fileSaveWithLineBreakNotWritten();
     void unwritable_data();
@@ -333,6 +334,23 @@ void TestSettings::otherContentSurvives()
         .replace("AutoRun=0\n", "AutoRun=0\n\n[PORTS]\nCOM1=/dev/ttyACM0\nCOM2=\n[Extra]\na = b \n")
         .replace("\n", "\r\n");
     QCOMPARE(readIni(), "\xEF\xBB\xBF" + expected);
+}
+
+// A file of the earlier Windows program, code page 1251 and CR LF, with
+// nothing to correct: saving it changes no byte.
+void TestSettings::windows1251FileKeptByteForByte()
+{
+    test::ProgramFolder dir;
+    QByteArray before = FreshFile;
+    before.replace("FileType=0\nFileSave=\n",
+                   "FileType=1\nFileSave=C:\\\xC4\xE0\xED\xED\xFB\xE5\\\xE7\xE0\xEC\xE5\xF0.csv\n")
+        .replace("\n", "\r\n");
+    writeIni(before);
+    Settings s;
+    LoadSettings(s);
+    QCOMPARE(history().FileSave(), QStringLiteral("C:\\Данные\\замер.csv"));
+    QVERIFY(SaveSettings(s, s.PORT));
+    QCOMPARE(readIni(), before);
 }
 
 void TestSettings::fileSaveWithLineBreakNotWritten_data()

@@ -12,6 +12,14 @@ const QByteArray Bom("\xEF\xBB\xBF");
 // Shared by every line, so a file of many short lines costs no allocation per ending.
 const QByteArray CrLf("\r\n"), Lf("\n"), Cr("\r");
 
+// A file this program creates takes the platform's own text convention; a
+// file that exists keeps the ending of its first line.
+#ifdef _WIN32
+const QByteArray NewFileEol = CrLf;
+#else
+const QByteArray NewFileEol = Lf;
+#endif
+
 // Windows-1251, the ANSI code page of the earlier Windows program, whose files
 // hold Cyrillic text this way: 0x80..0xBF here, 0xC0..0xFF are А..я in order.
 // 0x98 is unassigned in it and reads as U+FFFD; written back unchanged, the
@@ -64,6 +72,8 @@ bool hasLineBreakOrNul(const QByteArray &b)
 
 } // namespace
 
+ProfileFile::ProfileFile() : m_eol(NewFileEol) {}
+
 ProfileFile::LoadResult ProfileFile::load(const QString &path)
 {
     setContents({});
@@ -110,7 +120,7 @@ void ProfileFile::setContents(const QByteArray &bytes)
     m_sectionIndex.clear();
     m_head = m_tail = -1;
     m_bom = bytes.startsWith(Bom);
-    m_eol = Lf;
+    m_eol = NewFileEol;
 
     const char *p = bytes.constData() + (m_bom ? Bom.size() : 0);
     const char *const end = bytes.constData() + bytes.size();

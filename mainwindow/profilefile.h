@@ -21,6 +21,8 @@ namespace kp33 {
 
 class ProfileFile {
 public:
+    ProfileFile();
+
     enum class LoadResult {
         Loaded,
         Missing,    // nothing there: reads give defaults, save creates the file
@@ -67,7 +69,7 @@ private:
     QString m_error;
     bool m_refuseSave = false;
     bool m_bom = false;
-    QByteArray m_eol = "\n";
+    QByteArray m_eol; // ending of the lines this object adds
     std::vector<Line> m_lines;
     int m_head = -1;
     int m_tail = -1;

@@ -3,6 +3,7 @@
 #include "mainwindow/tmain.h"
 
 #include "dialogs/updown.h"
+#include "mainwindow/tempparse.h"
 #include "measurement/history.h"
 #include "measurement/readtemp.h"
 #include "sensorbus/globals.h"
@@ -14,8 +15,6 @@
 #include <QSoundEffect>
 #include <QTimer>
 #include <cmath>
-#include <locale>
-#include <sstream>
 
 namespace kp33 {
 
@@ -26,8 +25,7 @@ constexpr long double ScaleHigh = 125.0L;
 // What an entry that does not parse counts as: outside the scale, so refused.
 constexpr long double Unparsable = 1000.0L;
 
-// Parsed in extended precision, like the values it is compared with and
-// rounded to: through a double, "0.15" became 0.1 instead of 0.2.
+// The edit's own forms: "12." and ".5", and a lone point as 0.0.
 long double parseEntry(QString s)
 {
     if (!s.isEmpty()) {
@@ -36,14 +34,7 @@ long double parseEntry(QString s)
         if (s.startsWith(QLatin1Char('.')))
             s.prepend(QLatin1Char('0'));
     }
-    // The classic locale: a point whatever the user's settings; the whole
-    // text must be the number.
-    std::istringstream in(s.toStdString());
-    in.imbue(std::locale::classic());
-    long double v = 0;
-    if (!(in >> v) || !(in >> std::ws).eof() || !std::isfinite(v))
-        return Unparsable;
-    return v;
+    return parseTemp(s).value_or(Unparsable);
 }
 
 // The two values of a pair stay at least a degree apart. Both are decimal

@@ -12,11 +12,57 @@ const QByteArray Bom("\xEF\xBB\xBF");
 // Shared by every line, so a file of many short lines costs no allocation per ending.
 const QByteArray CrLf("\r\n"), Lf("\n"), Cr("\r");
 
-// Names are compared as the file holds them (UTF-8, ASCII blanks trimmed),
-// whether they come from the file or from a caller.
+// A file this program creates takes the platform's own text convention; a
+// file that exists keeps the ending of its first line.
+#ifdef _WIN32
+const QByteArray NewFileEol = CrLf;
+#else
+const QByteArray NewFileEol = Lf;
+#endif
+
+// Windows-1251, the ANSI code page of the earlier Windows program, whose files
+// hold Cyrillic text this way: 0x80..0xBF here, 0xC0..0xFF are А..я in order.
+// 0x98 is unassigned in it and reads as U+FFFD; written back unchanged, the
+// byte itself stays in the file.
+constexpr char16_t Cp1251From80[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
+};
+
+// UTF-8 when the bytes are valid UTF-8, else Windows-1251. A 1251 text that
+// happens to be valid UTF-8 as well reads as UTF-8; in Cyrillic words that
+// takes a capital followed by one of the rarer signs of 0x80..0xBF.
+QString decodeText(QByteArrayView raw)
+{
+    if (raw.isValidUtf8())
+        return QString::fromUtf8(raw);
+    QString s(raw.size(), Qt::Uninitialized);
+    QChar *out = s.data();
+    for (const char c : raw) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = QChar(b < 0x80    ? char16_t(b)
+                       : b < 0xC0 ? Cp1251From80[b - 0x80]
+                                  : char16_t(0x0410 + (b - 0xC0)));
+    }
+    return s;
+}
+
+// Names are compared as the file holds them (ASCII blanks trimmed, decoded
+// like values), whether they come from the file or from a caller.
 QString foldName(const QByteArray &raw)
 {
-    return QString::fromUtf8(raw.trimmed()).toCaseFolded();
+    return decodeText(raw.trimmed()).toCaseFolded();
+}
+
+QString valueText(const QByteArray &line, qsizetype valueStart)
+{
+    return decodeText(QByteArrayView(line).sliced(valueStart).trimmed());
 }
 
 bool hasLineBreakOrNul(const QByteArray &b)
@@ -25,6 +71,8 @@ bool hasLineBreakOrNul(const QByteArray &b)
 }
 
 } // namespace
+
+ProfileFile::ProfileFile() : m_eol(NewFileEol) {}
 
 ProfileFile::LoadResult ProfileFile::load(const QString &path)
 {
@@ -72,7 +120,7 @@ void ProfileFile::setContents(const QByteArray &bytes)
     m_sectionIndex.clear();
     m_head = m_tail = -1;
     m_bom = bytes.startsWith(Bom);
-    m_eol = Lf;
+    m_eol = NewFileEol;
 
     const char *p = bytes.constData() + (m_bom ? Bom.size() : 0);
     const char *const end = bytes.constData() + bytes.size();
@@ -154,7 +202,7 @@ QString ProfileFile::readString(const QString &section, const QString &key,
     if (k == keys.cend())
         return def;
     const Line &l = m_lines[*k];
-    return QString::fromUtf8(l.text.mid(l.valueStart).trimmed());
+    return valueText(l.text, l.valueStart);
 }
 
 bool ProfileFile::writeString(const QString &section, const QString &key, const QString &value)
@@ -184,7 +232,10 @@ bool ProfileFile::writeString(const QString &section, const QString &key, const 
     const auto found = target.keys.constFind(keyName);
     if (found != target.keys.cend()) {
         Line &l = m_lines[*found];
-        l.text = l.text.left(l.valueStart) + v;
+        // A value that reads the same keeps its bytes: text in another code
+        // page stays in it, so an unchanged file is written back unchanged.
+        if (valueText(l.text, l.valueStart) != value)
+            l.text = l.text.left(l.valueStart) + v;
         return true;
     }
     const int id = insertAfter(target.last, k + '=' + v);

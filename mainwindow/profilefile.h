@@ -7,6 +7,10 @@
 // The first of duplicated sections, and the first of duplicated keys within
 // it, is the one read and the one written. Lines before the first section,
 // comments (";" or "#") and anything unparsable are kept and never matched.
+//
+// Text is UTF-8. A name or value whose bytes are not valid UTF-8 reads as
+// Windows-1251, the code page of files from the earlier Windows program;
+// writing the same text back leaves its bytes alone, new text goes in as UTF-8.
 
 #include <QByteArray>
 #include <QHash>
@@ -17,6 +21,8 @@ namespace kp33 {
 
 class ProfileFile {
 public:
+    ProfileFile();
+
     enum class LoadResult {
         Loaded,
         Missing,    // nothing there: reads give defaults, save creates the file
@@ -63,7 +69,7 @@ private:
     QString m_error;
     bool m_refuseSave = false;
     bool m_bom = false;
-    QByteArray m_eol = "\n";
+    QByteArray m_eol; // ending of the lines this object adds
     std::vector<Line> m_lines;
     int m_head = -1;
     int m_tail = -1;

@@ -1,6 +1,7 @@
 #include "mainwindow/settings.h"
 
 #include "mainwindow/profilefile.h"
+#include "mainwindow/tempparse.h"
 #include "measurement/history.h"
 #include "measurement/recording.h"
 #include "sensorbus/comport.h"
@@ -9,8 +10,10 @@
 #include <QLocale>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -105,16 +108,30 @@ bool readBool(const ProfileFile &f, const QString &sec, const char *key, bool de
     return readInt(f, sec, key, def ? 1 : 0) != 0;
 }
 
+// Files were read as doubles before, and a number too small for one (1e-400)
+// was unreadable: it stays so rather than becoming 0. Too large needs no rule,
+// the range check sends it where its default is.
+bool belowDoubleRange(long double v, QStringView text)
+{
+    constexpr long double Underflow = std::numeric_limits<double>::denorm_min() / 2.0L;
+    if (std::fabs(v) > Underflow)
+        return false;
+    const qsizetype e = text.indexOf(u'e', 0, Qt::CaseInsensitive);
+    const QStringView mantissa = e < 0 ? text : text.first(e);
+    return std::any_of(mantissa.begin(), mantissa.end(),
+                       [](QChar c) { return c >= u'1' && c <= u'9'; });
+}
+
 // Files written under a comma locale hold "22,5"; with no thousands separator
-// ever written, either mark can only be the decimal one.
+// ever written, either mark can only be the decimal one. Blanks of any kind
+// around the number and the minus sign U+2212 were read before and still are.
 long double readTemp(const ProfileFile &f, const QString &sec, const char *key,
                      long double def)
 {
-    QString text = f.readString(sec, QLatin1String(key), QString());
-    text.replace(u',', u'.');
-    bool ok = false;
-    const double v = QLocale::c().toDouble(text, &ok);
-    return ok && std::isfinite(v) ? static_cast<long double>(v) : def;
+    QString text = f.readString(sec, QLatin1String(key), QString()).trimmed();
+    text.replace(u',', u'.').replace(u'\u2212', u'-');
+    const std::optional<long double> v = parseTemp(text);
+    return v && !belowDoubleRange(*v, text) ? *v : def;
 }
 
 // Outside its range each bound falls back to its end of the scale; a band

@@ -94,6 +94,13 @@ void TestProfileFile::read_data()
     row("NUL kept in value", QByteArrayLiteral("[S]\nk=a\0b\n"), "S", "k",
         QString::fromUtf8("a\0b", 3));
     row("Cyrillic names ignore case", "[Порты]\nключ=знач\n", "ПОРТЫ", "КЛЮЧ", "знач");
+    // As the earlier Windows program wrote them, in code page 1251.
+    row("cp1251 value", "[DATA]\nFileSave=C:\\\xC4\xE0\xED\xED\xFB\xE5\\1.csv\n", "DATA",
+        "FileSave", "C:\\Данные\\1.csv");
+    row("cp1251 signs, 0x98 unassigned", "[S]\nk=\xA8\xB8\xB9\x96\xAB\x98\xBB\n", "S", "k",
+        "Ёё№–«\uFFFD»");
+    row("cp1251 names ignore case", "[\xCF\xEE\xF0\xF2\xFB]\n\xCA\xEB\xFE\xF7=1\n", "ПОРТЫ",
+        "кЛЮЧ", "1");
 }
 
 void TestProfileFile::read()
@@ -144,6 +151,17 @@ void TestProfileFile::write_data()
     QTest::newRow("only the first section counts")
         << QByteArray("[A]\n[B]\n[a]\nk=1\n") << QStringList{"A|k|2"}
         << QByteArray("[A]\nk=2\n[B]\n[a]\nk=1\n");
+    // "C:\Данные\1.csv", "Заметка" with the unassigned 0x98 and a comment, in code page 1251.
+    const QByteArray cp1251 = "; \xCA\xEE\xEC\xEC\xE5\xED\xF2\r\n[DATA]\r\n"
+                              "FileSave=C:\\\xC4\xE0\xED\xED\xFB\xE5\\1.csv\r\n"
+                              "Note = \xC7\xE0\xEC\xE5\xF2\xEA\xE0\x98 \r\nUtf=Данные\r\n";
+    QTest::newRow("cp1251 written back unchanged keeps its bytes")
+        << cp1251 << QStringList{"DATA|FileSave|C:\\Данные\\1.csv", "data|note|Заметка\uFFFD"}
+        << cp1251;
+    QTest::newRow("cp1251: a changed value goes in as UTF-8, the rest stays")
+        << cp1251 << QStringList{"DATA|FileSave|C:\\Отчёт.csv", "DATA|Note|Заметка\uFFFD",
+                                 "DATA|Utf|Данные"}
+        << QByteArray(cp1251).replace("C:\\\xC4\xE0\xED\xED\xFB\xE5\\1.csv", "C:\\Отчёт.csv");
     QTest::newRow("garbage and NUL untouched")
         << QByteArrayLiteral("\x01\xFF\n[S]\n\0junk\nk=1\n") << QStringList{"S|k|2"}
         << QByteArrayLiteral("\x01\xFF\n[S]\n\0junk\nk=2\n");

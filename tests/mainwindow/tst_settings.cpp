@@ -90,6 +90,7 @@ private slots:
     void bands();
     void commaLocale();
     void otherContentSurvives();
+    void windows1251FileKeptByteForByte();
     void fileSaveWithLineBreakNotWritten_data();
     void fileSaveWithLineBreakNotWritten();
     void unwritable_data();
@@ -253,6 +254,14 @@ void TestSettings::bands_data()
         row("both marks", "1,000.5", "50", -55, 50);
         row("outside the scale", "-60", "130", -55, 125);
         row("exponent", "2.5e1", "3E1", 25, 30);
+        // As doubles the first pair came out short of a degree and the next
+        // low bound as exactly 124.
+        row("a degree in extended precision", "-32.8", "-31.8", -32.8, -31.8);
+        row("low just above 124", "124.00000000000000001", "125", -55, 125);
+        // Forms that the double reading took or refused, kept as they were.
+        row("Unicode minus and blank", "\u221220", "50\u00A0", -20, 50);
+        row("below a double's range", "1e-400", "50", -55, 50);
+        row("lone point", ".", "50", -55, 50);
     }
 }
 
@@ -325,6 +334,23 @@ void TestSettings::otherContentSurvives()
         .replace("AutoRun=0\n", "AutoRun=0\n\n[PORTS]\nCOM1=/dev/ttyACM0\nCOM2=\n[Extra]\na = b \n")
         .replace("\n", "\r\n");
     QCOMPARE(readIni(), "\xEF\xBB\xBF" + expected);
+}
+
+// A file of the earlier Windows program, code page 1251 and CR LF, with
+// nothing to correct: saving it changes no byte.
+void TestSettings::windows1251FileKeptByteForByte()
+{
+    test::ProgramFolder dir;
+    QByteArray before = FreshFile;
+    before.replace("FileType=0\nFileSave=\n",
+                   "FileType=1\nFileSave=C:\\\xC4\xE0\xED\xED\xFB\xE5\\\xE7\xE0\xEC\xE5\xF0.csv\n")
+        .replace("\n", "\r\n");
+    writeIni(before);
+    Settings s;
+    LoadSettings(s);
+    QCOMPARE(history().FileSave(), QStringLiteral("C:\\Данные\\замер.csv"));
+    QVERIFY(SaveSettings(s, s.PORT));
+    QCOMPARE(readIni(), before);
 }
 
 void TestSettings::fileSaveWithLineBreakNotWritten_data()

@@ -37,15 +37,6 @@ long double parseEntry(QString s)
     return parseTemp(s).value_or(Unparsable);
 }
 
-// The two values of a pair stay at least a degree apart. Both are decimal
-// entries held in binary, so "exactly one degree" can come out a few units of
-// the last place short (-31.6 - -32.6); such a pair is a degree apart.
-bool closerThanADegree(long double lo, long double hi)
-{
-    constexpr long double Slack = 1e-9L; // far below the entries' 0.001
-    return hi - lo < 1 - Slack;
-}
-
 } // namespace
 
 // Validates an edit of a pair (lo, hi) and takes it over, or puts the stored

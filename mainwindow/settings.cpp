@@ -144,7 +144,7 @@ void correctBand(long double &lo, long double &hi)
         hi = ScaleHigh;
     if (hi < lo)
         std::swap(lo, hi);
-    if (hi - lo < 1) {
+    if (closerThanADegree(lo, hi)) {
         lo = ScaleLow;
         hi = ScaleHigh;
     }

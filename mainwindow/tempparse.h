@@ -12,4 +12,14 @@ namespace kp33 {
 // finite number; anything else is nullopt.
 std::optional<long double> parseTemp(const QString &text);
 
+// The two values of a pair stay at least a degree apart. Both are decimal
+// entries held in binary, so "exactly one degree" can come out a few units of
+// the last place short (-15.8 - -16.8); such a pair is a degree apart, in the
+// edits and when the settings are read back alike.
+inline bool closerThanADegree(long double lo, long double hi)
+{
+    constexpr long double Slack = 1e-9L; // far below the entries' 0.001
+    return hi - lo < 1 - Slack;
+}
+
 } // namespace kp33

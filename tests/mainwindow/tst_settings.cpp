@@ -258,6 +258,8 @@ void TestSettings::bands_data()
         // low bound as exactly 124.
         row("a degree in extended precision", "-32.8", "-31.8", -32.8, -31.8);
         row("low just above 124", "124.00000000000000001", "125", -55, 125);
+        // A pair the edits took as a degree apart survives the next start.
+        row("a degree a few units short in binary", "-16.8", "-15.8", -16.8, -15.8);
         // Forms that the double reading took or refused, kept as they were.
         row("Unicode minus and blank", "\u221220", "50\u00A0", -20, 50);
         row("below a double's range", "1e-400", "50", -55, 50);

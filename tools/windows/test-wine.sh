@@ -67,7 +67,7 @@ wait_end() { # pid seconds
 
 data_file() { echo "$1/DATA/$(date +%d-%m-%Y).csv"; }
 
-rows() { [ -f "$1" ] && grep -c . "$1" || echo 0; }
+rows() { if [ -f "$1" ]; then grep -c . "$1"; else echo 0; fi; }
 
 # Rows come one a second: consecutive times, each of them right.
 rows_every_second() { # file expected-temperature low high
@@ -164,6 +164,7 @@ case_measure() { # family temperature
     check "$family: the first row within 30 s of the start" test "$(rows "$csv")" -ge 1
     sleep 6
     # A second start brings the first forward and ends at once.
+    echo "  second start at $(date +%T)"
     (cd "$prog" && WINEPREFIX=$pfx DISPLAY=$disp "$WINE" "$prog/kp33.exe" >/dev/null 2>&1) &
     local second=$!
     wait_end "$second" 20
@@ -191,7 +192,9 @@ case_alarm() {
     close_program
     wait_end "$program" 15
     # 13 = SND_ASYNC | SND_MEMORY | SND_LOOP; 2 = SND_NODEFAULT, the stop.
-    check "alarm: the looping sound from memory" grep -qiE 'sndPlaySound.*(0x)?0*d\b|PlaySound.*flags.*(0x)?0*d\b|fdwSound=0*d\b' "$dir/program.log"
+    check "alarm: the looping sound from memory" grep -q 'MULTIMEDIA_PlaySound.*fdwSound=0000000D' "$dir/program.log"
+    check "alarm: the sound is a RIFF WAVE in the program" grep -q 'ckid=RIFF fccType=WAVE' "$dir/program.log"
+    check "alarm: stopped when the session ends" grep -q "pszSound='0000000000000000'.*fdwSound=00000002" "$dir/program.log"
     check "alarm: rows carry the band in force" grep -q ',23.5,10.0,20.0' "$csv"
     check "alarm: closed in order, status 0 (status $ended_rc)" test "$ended_rc" -eq 0
 }

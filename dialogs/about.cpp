@@ -1,5 +1,6 @@
 #include "dialogs/about.h"
 
+#include "dialogs/faces.h"
 #include "dialogs/versioninfo.h"
 
 #include <QDesktopServices>
@@ -16,16 +17,6 @@ std::function<void(const QUrl &)> &mailOpener()
 {
     static std::function<void(const QUrl &)> opener;
     return opener;
-}
-
-// Liberation Sans stands in for the design's faces (Arial Black is its bold).
-QFont face(int pixels, bool bold = false, bool italic = false)
-{
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    f.setItalic(italic);
-    return f;
 }
 
 QLabel *label(QWidget *parent, const char *name, QRect at, const QString &text, const QFont &font,
@@ -64,14 +55,14 @@ TAbout::TAbout(QWidget *parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("О программе"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(427, 322);
-    setFont(face(11));
+    setFont(DesignFont(Face::MSSansSerif, 11));
 
     picture(this, "Img1", {8, 16, 142, 84}, QStringLiteral(":/chip.png"));
     // The shadow first, so the mark lies over it 2 pixels up and left.
-    label(this, "Label3", {236, 16, 98, 50}, QStringLiteral("KP33"), face(35, true));
-    label(this, "Label10", {234, 14, 98, 50}, QStringLiteral("KP33"), face(35, true), QColor(0, 159, 236));
-    label(this, "Label1", {179, 64, 218, 22}, QStringLiteral("Виртуальный термометр"), face(19), Navy);
-    label(this, "Version", {250, 92, 77, 17}, VersionText(), face(15, true, true), QColor(128, 0, 128));
+    label(this, "Label3", {236, 16, 98, 50}, QStringLiteral("KP33"), DesignFont(Face::ArialBlack, 35));
+    label(this, "Label10", {234, 14, 98, 50}, QStringLiteral("KP33"), DesignFont(Face::ArialBlack, 35), QColor(0, 159, 236));
+    label(this, "Label1", {179, 64, 218, 22}, QStringLiteral("Виртуальный термометр"), DesignFont(Face::Arial, 19), Navy);
+    label(this, "Version", {250, 92, 77, 17}, VersionText(), DesignFont(Face::Arial, 15, true, true), QColor(128, 0, 128));
 
     auto *bevel = new QFrame(this);
     bevel->setObjectName(QStringLiteral("Bevel1"));
@@ -80,16 +71,16 @@ TAbout::TAbout(QWidget *parent) : QDialog(parent)
 
     const QString author = QString::fromUtf8(AuthorName);
     const QString email = QString::fromUtf8(AuthorEMail);
-    label(this, "Label5", {31, 144, 364, 16}, QStringLiteral("Разработчик - ") + author, face(13, true), Navy)
+    label(this, "Label5", {31, 144, 364, 16}, QStringLiteral("Разработчик - ") + author, DesignFont(Face::MSSansSerif, 13, true), Navy)
         ->setToolTip(QStringLiteral("e-mail: ") + email);
-    MyEMail = label(this, "MyEMail", {150, 168, 69, 16}, QString::fromUtf8(AuthorCity), face(13, true), Qt::blue);
+    MyEMail = label(this, "MyEMail", {150, 168, 69, 16}, QString::fromUtf8(AuthorCity), DesignFont(Face::MSSansSerif, 13, true), Qt::blue);
     MyEMail->setCursor(Qt::PointingHandCursor);
     MyEMail->installEventFilter(this);
-    label(this, "Label9", {28, 200, 185, 16}, QStringLiteral("© 2026 KP33. Все права защищены."), face(13));
+    label(this, "Label9", {28, 200, 185, 16}, QStringLiteral("© 2026 KP33. Все права защищены."), DesignFont(Face::MSSansSerif, 13));
 
     picture(this, "Img2", {178, 240, 70, 48}, QStringLiteral(":/flag.png"))
         ->setToolTip(QStringLiteral("Сделано для России"));
-    label(this, "Label8", {146, 296, 135, 16}, QStringLiteral("Сделано в России"), face(13, true), Navy);
+    label(this, "Label8", {146, 296, 135, 16}, QStringLiteral("Сделано в России"), DesignFont(Face::MSSansSerif, 13, true), Navy);
 
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("BTN"));

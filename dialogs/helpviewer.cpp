@@ -1,5 +1,6 @@
 #include "dialogs/helpviewer.h"
 
+#include "dialogs/faces.h"
 #include "sensorbus/globals.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -98,9 +99,7 @@ HelpViewer::HelpViewer(QWidget *parent, const QString &htmlPath) : QDialog(paren
     Page = new QTextBrowser;
     Page->setObjectName(QStringLiteral("Page"));
     Page->setOpenLinks(false);
-    QFont text(QStringLiteral("Liberation Sans"));
-    text.setPixelSize(13);
-    Page->document()->setDefaultFont(text);
+    Page->document()->setDefaultFont(DesignFont(Face::Arial, 13));
 
     auto *splitter = new QSplitter;
     splitter->addWidget(Tabs);
@@ -214,7 +213,19 @@ void HelpViewer::fillIndex(const QList<QStringList> &keywords)
     }
     QCollator collator{QLocale(QLocale::Russian)};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // Russian words first, as a Russian index has them. Linux's collation
+    // does so by itself; Windows' puts the Latin script before the Cyrillic
+    // in every language.
+    const auto cyrillic = [](const QString &w) {
+        for (const QChar c : w)
+            if (c.isLetter())
+                return c.script() == QChar::Script_Cyrillic;
+        return false;
+    };
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
+        const bool ra = cyrillic(a.word), rb = cyrillic(b.word);
+        if (ra != rb)
+            return ra;
         const int c = collator.compare(a.word, b.word);
         return c != 0 ? c < 0 : a.section < b.section;
     });

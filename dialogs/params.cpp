@@ -1,6 +1,7 @@
 #include "dialogs/params.h"
 
 #include "dialogs/colordialogseam.h"
+#include "dialogs/faces.h"
 #include "dialogs/colorref.h"
 #include "sensorbus/globals.h"
 
@@ -154,9 +155,7 @@ TParams::TParams(QWidget *parent, const DisplayColors &colours) : QDialog(parent
     setWindowTitle(QStringLiteral("Параметры датчика"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(418, 326);
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setPixelSize(11);
-    setFont(f);
+    setFont(DesignFont(Face::MSSansSerif, 11));
 
     // Custom colours defined in the colour dialog belong to one opening.
     ResetCustomColors();

@@ -1,5 +1,6 @@
 #include "dialogs/pzd.h"
 
+#include "dialogs/faces.h"
 #include "dialogs/filedialogseam.h"
 #include "dialogs/messagebox.h"
 #include "dialogs/updown.h"
@@ -44,9 +45,7 @@ TPZD::TPZD(QWidget *parent, QPointer<QThread> thread) : QDialog(parent), m_threa
     setWindowTitle(QStringLiteral("Параметры записи данных"));
     // Fixed dialog border with the close box only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DesignFont(Face::MSSansSerif, 11));
     setFixedSize(257, 244);
     if (const QScreen *s = parent ? parent->screen() : screen()) {
         QRect r(QPoint(), size());

@@ -83,7 +83,7 @@ VersionBlock BuiltInVersion()
 
 std::optional<VersionBlock> ProgramVersion()
 {
-    return installed().overridden ? installed().block : BuiltInVersion();
+    return installed().overridden ? installed().block : ProgramFileVersion();
 }
 
 void SetProgramVersion(std::optional<VersionBlock> block) { installed() = {true, std::move(block)}; }

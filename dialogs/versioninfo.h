@@ -1,7 +1,9 @@
 #pragma once
-// The program's version items. The build puts them into the program as data
-// (see about.cmake); the about box asks for them by the names a version block
-// answers to: "\VarFileInfo\Translation" and "\StringFileInfo\041904E3\FileVersion".
+// The program's version items. The build puts them into the program (see
+// about.cmake): on Windows as the program file's version resource, on Linux
+// as data compiled in. The about box asks for them by the names a version
+// block answers to: "\VarFileInfo\Translation" and
+// "\StringFileInfo\041904E3\FileVersion".
 
 #include <QByteArray>
 #include <QMap>
@@ -31,7 +33,12 @@ struct VersionBlock {
 // What this build put into the program.
 VersionBlock BuiltInVersion();
 
-// The block the about box reads; nullopt is a program without any version block.
+// The block of the running program's own file, nullopt when it has none:
+// on Windows read from the file's version resource, elsewhere BuiltInVersion().
+std::optional<VersionBlock> ProgramFileVersion();
+
+// The block the about box reads: ProgramFileVersion() unless a test stands
+// in for it.
 std::optional<VersionBlock> ProgramVersion();
 // Test seam: stand in for a build with other items, or none at all
 // (SetProgramVersion(std::nullopt)), until RestoreProgramVersion().

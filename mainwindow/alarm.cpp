@@ -3,6 +3,7 @@
 #include "mainwindow/tmain.h"
 
 #include "dialogs/updown.h"
+#include "mainwindow/alarmsound.h"
 #include "mainwindow/tempparse.h"
 #include "measurement/history.h"
 #include "measurement/readtemp.h"
@@ -12,7 +13,6 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QSoundEffect>
 #include <QTimer>
 #include <cmath>
 
@@ -174,9 +174,7 @@ void TMain::connectLimitControls()
     connect(SpinHiL, &UpDown::up, this, [this] { StepLimit(EditHiL, true); });
     connect(SpinHiL, &UpDown::down, this, [this] { StepLimit(EditHiL, false); });
     connect(Timer, &QTimer::timeout, this, &TMain::TimerTimer);
-    m_sound = new QSoundEffect(this);
-    m_sound->setSource(QUrl(QStringLiteral("qrc:/WARNING")));
-    m_sound->setLoopCount(QSoundEffect::Infinite);
+    m_sound = std::make_unique<AlarmSound>();
 }
 
 void TMain::M_ASClick()
@@ -215,7 +213,7 @@ void TMain::StopAlarm()
 
 bool TMain::AlarmActive() const { return Timer->isActive(); }
 
-bool TMain::SoundPlaying() const { return m_sound && m_sound->isPlaying(); }
+bool TMain::SoundPlaying() const { return m_sound && m_sound->playing(); }
 
 void TMain::TimerTimer()
 {

@@ -2,6 +2,7 @@
 // column; the graph is drawn from here too.
 
 #include "dialogs/colorref.h"
+#include "dialogs/faces.h"
 #include "mainwindow/canvas.h"
 #include "mainwindow/graph.h"
 #include "mainwindow/tmain.h"
@@ -29,12 +30,9 @@ const QColor ShadowGrey(148, 148, 148);
 
 QFont indicatorFont(int points)
 {
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setBold(true);
     // Sizes are in points at 96 dots per inch, set in pixels so the fixed
     // layout looks the same on every screen.
-    f.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 96.0 / 72.0))));
-    return f;
+    return DesignFont(Face::Arial, std::max(1, static_cast<int>(std::lround(points * 96.0 / 72.0))), true);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "mainwindow/lookandfeel.h"
 
+#include "dialogs/faces.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QLibraryInfo>
@@ -78,14 +80,17 @@ private:
 void ApplyLookAndFeel(QApplication &app)
 {
     QApplication::setStyle(new ClassicGroupBoxStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-    // Standard buttons read "Да"/"Нет"/"Отмена"; a missing translation is no error.
+    QApplication::setFont(DesignFont(Face::MSSansSerif, 11));
+    // Standard buttons read "Да"/"Нет"/"Отмена"; a missing translation is no
+    // error. Qt's own folder first; the Windows program carries a copy.
     auto *qt = new QTranslator(&app);
-    if (qt->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(qt);
+    for (const QString &folder :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral(":/translations")}) {
+        if (qt->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            QApplication::installTranslator(qt);
+            break;
+        }
+    }
 }
 
 } // namespace kp33

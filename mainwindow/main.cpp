@@ -31,6 +31,7 @@ int main(int argc, char **argv)
         frame.moveCenter(screen->availableGeometry().center());
         window.move(frame.topLeft());
     }
+    instance.setMainWindow(&window);
     QObject::connect(&instance, &kp33::SingleInstance::activationRequested, &window,
                      &kp33::TMain::BringForward);
     kp33::SignalClose signalClose(&window);

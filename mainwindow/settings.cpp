@@ -9,7 +9,6 @@
 
 #include <QLocale>
 #include <QSettings>
-#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -271,9 +270,7 @@ bool WriteRegistryRecord()
 {
     // Named outright rather than by scope: Qt's scope-based settings are
     // turned away from the user's folder while Qt's dialogs are about.
-    QSettings reg(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      QStringLiteral("/KP33/Information.conf"),
-                  QSettings::NativeFormat);
+    QSettings reg(RegistryRecordLocation(), QSettings::NativeFormat);
     const QString stars(21, u'*');
     reg.setValue(QStringLiteral("Autor"), QStringLiteral("Команда KP33"));
     reg.setValue(QStringLiteral("Copyright"), QStringLiteral("Copyright (c) 2026 KP33"));

@@ -46,8 +46,11 @@ void LoadSettings(Settings &s);
 // written.
 bool SaveSettings(const Settings &s, std::uint8_t portToSave);
 
-// The product information record: KP33/Information.conf in the user's
-// configuration folder (QSettings, native format).
+// The product information record, in QSettings' native format at
+// RegistryRecordLocation().
 bool WriteRegistryRecord();
+// Windows: the key HKEY_CURRENT_USER\SOFTWARE\KP33\Information. Linux:
+// KP33/Information.conf in the user's configuration folder.
+QString RegistryRecordLocation();
 
 } // namespace kp33

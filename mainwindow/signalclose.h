@@ -1,22 +1,25 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP become a close request of the main window, so a
-// logout or a service stop ends the program in order and saves its settings.
+// The desktop's request to end the program becomes an orderly close of the
+// main window, so a logout or a shutdown saves the settings and closes the
+// data file, also while a box or a dialog is open. On Linux these are the
+// signals SIGTERM, SIGINT and SIGHUP; on Windows the end of the session.
 
 #include <QObject>
-
-class QSocketNotifier;
-class QWidget;
+#include <memory>
 
 namespace kp33 {
+
+class TMain;
 
 class SignalClose : public QObject {
     Q_OBJECT
 public:
-    explicit SignalClose(QWidget *window);
+    explicit SignalClose(TMain *window);
     ~SignalClose() override;
 
 private:
-    QSocketNotifier *m_notifier = nullptr;
+    struct Platform;
+    std::unique_ptr<Platform> m_platform;
 };
 
 } // namespace kp33

@@ -1,13 +1,11 @@
 #pragma once
-// One program per user: the first instance holds a lock file and listens on a
-// local socket in the user's runtime folder; a later start asks it to come
-// forward and ends. Nothing here is shared between users.
+// One program per user. The first instance holds its claim until it ends; a
+// later start brings the first instance's main window forward and ends.
 
 #include <QObject>
 #include <memory>
 
-class QLocalServer;
-class QLockFile;
+class QWidget;
 
 namespace kp33 {
 
@@ -18,19 +16,23 @@ public:
     ~SingleInstance() override;
 
     // True when this process is now the one instance. False when another one
-    // runs: it has been asked to come forward (or did not answer within a
-    // second), and this process should end with status 0.
+    // runs: it has been brought forward (or could not be reached), and this
+    // process should end with status 0.
     bool acquire();
 
-    static QString lockPath();
-    static QString serverPath();
+    // The window a later start brings forward. Where the later start shows
+    // the window itself (Windows), the window must be known by a mark of its
+    // own: its title changes with every reading.
+    void setMainWindow(QWidget *window);
 
 signals:
+    // A later start asked for the window, where the first instance brings
+    // it forward itself (Linux).
     void activationRequested();
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
-    QLocalServer *m_server = nullptr;
+    struct Platform;
+    std::unique_ptr<Platform> m_platform;
 };
 
 } // namespace kp33

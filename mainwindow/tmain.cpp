@@ -4,6 +4,7 @@
 #include "dialogs/initsensor.h"
 #include "dialogs/messagebox.h"
 #include "dialogs/updown.h"
+#include "mainwindow/alarmsound.h"
 #include "measurement/datafile.h"
 #include "measurement/history.h"
 #include "measurement/readtemp.h"
@@ -317,6 +318,7 @@ void TMain::buildMenu()
 bool TMain::FormCreate()
 {
     setWindowTitle(MainCaption);
+    AddAboutToSystemMenu(this);
     history().MarkEmpty();
     LoadSettings(m_settings);
     SetFontColor(m_settings.TempValueColor);
@@ -411,7 +413,7 @@ void TMain::releasePort()
 void TMain::closeEvent(QCloseEvent *event)
 {
     m_closeRequested = true;
-    if (m_busy > 0) {
+    if (m_busy > 0 && !m_closeDone) {
         // Deferred until the wait, box or dialog is over, which the close
         // itself brings about: nobody may be there to answer (a logout).
         dismissModalWork();
@@ -420,23 +422,40 @@ void TMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_closing) {
-        event->accept();
+    if (!m_closing)
+        closeInOrder();
+    event->accept();
+}
+
+void TMain::closeInOrder()
+{
+    if (m_closeDone)
         return;
-    }
     m_closing = true;
     if (RunState.load() != rsStopped || sessionThreadAlive()) {
         StopAlarm();
         stopAndWait();
         RunState = rsStopped;
     }
+    // An end of the session that came during the wait has done the rest.
+    if (m_closeDone)
+        return;
+    m_closeDone = true;
     if (Save.load())
         CloseDataFile();
     WriteRegistryRecord();
     const std::uint8_t port = m_openedPort ? m_openedPort : m_settings.PORT;
     releasePort();
     SaveSettings(currentSettings(), port);
-    event->accept();
+}
+
+void TMain::EndSession()
+{
+    m_closeRequested = true;
+    // Esc, No or Cancel for whatever is open; each returns only after this.
+    dismissModalWork();
+    closeInOrder();
+    close();
 }
 
 void TMain::dismissModalWork()
@@ -489,7 +508,7 @@ void TMain::showEvent(QShowEvent *event)
 
 void TMain::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (m_closeRequested)
+    if (m_closeRequested || !SystemMenuStandIn)
         return;
     // The stand-in for the window's system menu, with its "about" command.
     QMenu menu(this);
@@ -499,6 +518,15 @@ void TMain::contextMenuEvent(QContextMenuEvent *event)
     menu.addAction(QStringLiteral("О программе..."), this, [this] { wmSysCommand(SysCommandAbout); });
     BusyScope busy(this);
     menu.exec(event->globalPos());
+}
+
+bool TMain::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
+{
+    // Queued: the box opens once the system menu's message has been handled,
+    // not inside it. The message itself goes on to the default handling.
+    if (SystemMenuCommand(eventType, message) == SysCommandAbout)
+        QMetaObject::invokeMethod(this, [this] { wmSysCommand(SysCommandAbout); }, Qt::QueuedConnection);
+    return QMainWindow::nativeEvent(eventType, message, result);
 }
 
 void TMain::M_ExitClick() { close(); }

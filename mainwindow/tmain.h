@@ -3,6 +3,7 @@
 // close, and the receiving end of the measurement thread.
 
 #include "mainwindow/settings.h"
+#include "mainwindow/sysmenu.h"
 #include "measurement/history.h"
 
 #include <QFrame>
@@ -11,6 +12,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -21,15 +23,13 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimer;
-class QSoundEffect;
 
 namespace kp33 {
 
+class AlarmSound;
 class MeasurementReceiver;
 class ReadTemp;
 class UpDown;
-
-inline constexpr int SysCommandAbout = 1025;
 
 // A frame that shows a cached image inside it; the image is composed
 // elsewhere and this only copies it, so a repaint never recomputes anything.
@@ -119,6 +119,10 @@ public:
     void ErrorBox(const QString &text);
     bool QuestionBox(const QString &text);
     std::uint8_t OpenedPort() const { return m_openedPort; }
+    // The session ends (logoff, shutdown) and the process may be ended as
+    // soon as this returns: the close in order runs to its end here, with
+    // an open box or dialog dismissed but still on the stack below.
+    void EndSession();
 
     Settings &settings() { return m_settings; }
     // The values as they would be saved now (check boxes, indicator colour).
@@ -129,6 +133,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -150,6 +155,8 @@ private:
     void probePorts();
     void releasePort();
     void stopAndWait();
+    // FormClose: stop, data file, registry record, port, settings; once.
+    void closeInOrder();
     // Dismisses the box, dialog or menu that keeps a requested close waiting,
     // as Esc, No or Cancel would.
     void dismissModalWork();
@@ -179,6 +186,7 @@ private:
     bool m_closeRequested = false;
     QTimer *m_dismissTimer = nullptr;
     bool m_closing = false;
+    bool m_closeDone = false;
 
     // Controls, named as everywhere in this program.
     ImageFrame *Bevel1 = nullptr;
@@ -221,7 +229,7 @@ private:
     QAction *N3 = nullptr;
     QAction *N4 = nullptr;
 
-    QSoundEffect *m_sound = nullptr;
+    std::unique_ptr<AlarmSound> m_sound;
     bool m_blinkPhase = false;
     std::uint32_t m_blinkColor = 0;
     TTemp m_indicator;

@@ -2,6 +2,8 @@
 // The data file: one comma-separated row per recording period, in the daily
 // file DATA/dd-MM-yyyy.csv beside the program or in a file the user chose.
 
+#include "measurement/datafileio.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -18,9 +20,8 @@ struct DataFileResult {
 
 // Makes DATA/ (one level) when missing, in either mode; in automatic mode
 // names today's file (clock seam) and stores the name in FileSave; opens
-// FileSave for appending, creating it when missing. A FIFO, socket or
-// directory in its place is refused instead of blocking. An existing file
-// whose last row was cut (no line end) first gets CR LF, so rows never glue.
+// FileSave for appending, creating it when missing (datafileio: what it
+// refuses, and the end of a row that was cut short).
 // haltOnError: the caller ends the program on a failure (start-up), so the
 // first failure is the only one: a DATA/ that cannot be made fails at once,
 // with its one message. Without it (the thread before a row) the file is
@@ -54,7 +55,7 @@ public:
 private:
     bool m_fileType;
     QString m_name;
-    int m_fd = -1;
+    datafileio::Handle m_file = datafileio::NoFile;
     DataFileResult m_result;
 };
 

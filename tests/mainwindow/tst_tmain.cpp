@@ -46,6 +46,7 @@ private slots:
     void closeWhileMeasuringWaitsThenSaves();
     void closeDuringModalIsDeferred();
     void sigtermClosesInOrder();
+    void endOfSessionClosesBeforeTheBoxReturns();
     void dataFileFailureAtStartSavesNothing_data();
     void dataFileFailureAtStartSavesNothing();
     void receiverSide();
@@ -483,6 +484,34 @@ void TestTMain::sigtermClosesInOrder()
     ::raise(SIGTERM);
     QVERIFY(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
     QVERIFY(fx.ini().contains("SignalUse=1"));
+}
+
+void TestTMain::endOfSessionClosesBeforeTheBoxReturns()
+{
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n") + test::NoPortIni);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.show();
+    w.BTN_Start_StopClick(); // no sensor: the question, answered Yes: demonstration
+    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    QVERIFY(test::waitCycles(w, 2));
+    // Windows may end the process as soon as the end of the session has
+    // been answered: by then the close is over, with the box it came under
+    // dismissed but not yet returned.
+    bool boxStillOpen = false, threadGone = false, saved = false, closed = false;
+    QTimer::singleShot(0, [&] {
+        w.EndSession();
+        boxStillOpen = w.findChild<QDialog *>() != nullptr; // its exec() lies below
+        threadGone = !w.sessionThreadAlive() && RunState.load() == rsStopped;
+        saved = fx.ini().contains("[GENERAL]");
+        closed = !w.isVisible();
+    });
+    w.N4Click();
+    QVERIFY(boxStillOpen);
+    QVERIFY(threadGone);
+    QVERIFY(saved);
+    QVERIFY(closed);
 }
 
 void TestTMain::dataFileFailureAtStartSavesNothing_data()

@@ -91,4 +91,17 @@ private:
 // 9600 bit/s); false when the port cannot be opened.
 bool openPort();
 
+// A FIFO at path, to stand where a file is expected; false when it could not
+// be made. A Windows file system has none (HasFifos false): such cases skip.
+extern const bool HasFifos;
+bool MakeFifo(const QString &path);
+
+// The registry record at location (the program's RegistryRecordLocation())
+// as "name=value" lines in the order stored: a file on Linux, a key of the
+// registry on Windows. ClearRegistryRecord removes it. RecordIsAFile: only a
+// file's place can be blocked from here (a file where its folder belongs).
+extern const bool RecordIsAFile;
+QStringList ReadRegistryRecord(const QString &location);
+void ClearRegistryRecord(const QString &location);
+
 } // namespace kp33::test

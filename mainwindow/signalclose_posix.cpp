@@ -1,7 +1,8 @@
 #include "mainwindow/signalclose.h"
 
+#include "mainwindow/tmain.h"
+
 #include <QSocketNotifier>
-#include <QWidget>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -10,6 +11,8 @@
 namespace kp33 {
 
 namespace {
+
+constexpr int Signals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int signalPipe[2] = {-1, -1};
 
@@ -24,12 +27,16 @@ void onSignal(int)
 
 } // namespace
 
-SignalClose::SignalClose(QWidget *window) : QObject(window)
+struct SignalClose::Platform {
+    QSocketNotifier *notifier = nullptr;
+};
+
+SignalClose::SignalClose(TMain *window) : QObject(window), m_platform(std::make_unique<Platform>())
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
-    m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, window, [window] {
+    auto *notifier = m_platform->notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, window, [window] {
         char buf[16];
         while (::read(signalPipe[0], buf, sizeof buf) > 0) {
         }
@@ -39,16 +46,16 @@ SignalClose::SignalClose(QWidget *window) : QObject(window)
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : Signals)
         ::sigaction(sig, &sa, nullptr);
 }
 
 SignalClose::~SignalClose()
 {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : Signals)
         ::signal(sig, SIG_DFL);
-    delete m_notifier;
-    m_notifier = nullptr;
+    delete m_platform->notifier;
+    m_platform->notifier = nullptr;
     for (int &fd : signalPipe) {
         if (fd >= 0)
             ::close(fd);

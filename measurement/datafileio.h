@@ -1,0 +1,28 @@
+#pragma once
+// The data file's few calls into the operating system: open for appending,
+// one row in one write that is then on the disk, close.
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+namespace kp33::datafileio {
+
+// An open data file: a descriptor on Linux, a HANDLE on Windows.
+using Handle = std::intptr_t;
+inline constexpr Handle NoFile = -1;
+
+// Opens name for appending, creating it when missing. NoFile when it cannot
+// be opened or is nothing a row can go to: a directory, a FIFO or a socket
+// (which would block), on Windows any device. A last row cut short (no line
+// end, as a power failure leaves it) is ended first, so rows never glue.
+Handle OpenForAppend(const QString &name);
+
+// All of data in one write, then flushed to the disk. False when either
+// failed: a row that did not reach the disk is no recorded row.
+bool WriteRow(Handle file, const char *data, std::size_t size);
+
+// Harmless with NoFile.
+void Close(Handle file);
+
+} // namespace kp33::datafileio

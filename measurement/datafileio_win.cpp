@@ -1,0 +1,115 @@
+#include "measurement/datafileio.h"
+
+#include <QDir>
+#include <cstring>
+#include <cwctype>
+#include <string>
+#include <windows.h>
+
+namespace kp33::datafileio {
+
+namespace {
+
+HANDLE handle(Handle file) { return reinterpret_cast<HANDLE>(file); }
+
+// A device is refused by its name, before it is opened: "CON", "NUL",
+// "COM1" or "C:\DATA\NUL.csv" all stand for "\\.\<device>", and opening a
+// port or a pipe could wait on the other end. Only drive and network paths
+// are files; "\\?\" in front of either is still one.
+bool isFilePath(const std::wstring &name)
+{
+    const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return false;
+    std::wstring full(needed, L'\0');
+    const DWORD n = GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed)
+        return false;
+    full.resize(n);
+    if (full.starts_with(L"\\\\?\\"))
+        full.erase(0, 4);
+    else if (full.starts_with(L"\\\\.\\"))
+        return false;
+    if (full.starts_with(L"UNC\\"))
+        return true;
+    const bool drive = full.size() >= 3 && std::iswalpha(full[0]) && full[1] == L':' && full[2] == L'\\';
+    return drive || (full.starts_with(L"\\\\") && full.size() > 2);
+}
+
+bool writeAll(HANDLE h, const char *p, std::size_t n)
+{
+    while (n > 0) {
+        const DWORD chunk = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
+        DWORD written = 0;
+        if (!WriteFile(h, p, chunk, &written, nullptr) || written == 0)
+            return false;
+        p += written;
+        n -= written;
+    }
+    return true;
+}
+
+// The last character of the file, or '\n' when there is none to read.
+char lastCharacter(const std::wstring &name, LONGLONG size)
+{
+    HANDLE r = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (r == INVALID_HANDLE_VALUE)
+        return '\n';
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(size - 1);
+    at.OffsetHigh = static_cast<DWORD>((size - 1) >> 32);
+    char last = '\n';
+    DWORD read = 0;
+    if (!ReadFile(r, &last, 1, &read, &at) || read != 1)
+        last = '\n';
+    CloseHandle(r);
+    return last;
+}
+
+} // namespace
+
+Handle OpenForAppend(const QString &name)
+{
+    if (name.isEmpty())
+        return NoFile;
+    const std::wstring path = QDir::toNativeSeparators(name).toStdWString();
+    if (!isFilePath(path))
+        return NoFile;
+    // Append data only: every write goes to the end, whoever else writes.
+    // Others may read and write meanwhile, so the user can open the file in
+    // another program while recording goes on.
+    HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return NoFile;
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
+        CloseHandle(h);
+        return NoFile;
+    }
+    if (size.QuadPart > 0) {
+        const char last = lastCharacter(path, size.QuadPart);
+        if (last != '\n') {
+            const char *end = last == '\r' ? "\n" : "\r\n";
+            if (!writeAll(h, end, std::strlen(end))) {
+                CloseHandle(h);
+                return NoFile;
+            }
+        }
+    }
+    return reinterpret_cast<Handle>(h);
+}
+
+bool WriteRow(Handle file, const char *data, std::size_t size)
+{
+    return file != NoFile && writeAll(handle(file), data, size) && FlushFileBuffers(handle(file));
+}
+
+void Close(Handle file)
+{
+    if (file != NoFile)
+        CloseHandle(handle(file));
+}
+
+} // namespace kp33::datafileio

@@ -1,0 +1,26 @@
+#include "testsupport.h"
+
+#include <QFile>
+#include <sys/stat.h>
+
+namespace kp33::test {
+
+const bool HasFifos = true;
+const bool RecordIsAFile = true;
+
+bool MakeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
+
+QStringList ReadRegistryRecord(const QString &location)
+{
+    QFile f(location);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // The INI section QSettings puts the values under.
+    lines.removeAll(QStringLiteral("[General]"));
+    return lines;
+}
+
+void ClearRegistryRecord(const QString &location) { QFile::remove(location); }
+
+} // namespace kp33::test

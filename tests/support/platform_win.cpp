@@ -1,0 +1,53 @@
+#include "testsupport.h"
+
+#include <windows.h>
+
+namespace kp33::test {
+
+// Named pipes live in their own namespace (\\.\pipe\), never at a path of
+// the file system.
+const bool HasFifos = false;
+const bool RecordIsAFile = false;
+
+bool MakeFifo(const QString &) { return false; }
+
+namespace {
+
+// "HKEY_CURRENT_USER\SOFTWARE\KP33\Information" -> "SOFTWARE\KP33\Information"
+std::wstring subKey(const QString &location)
+{
+    return location.section(QLatin1Char('\\'), 1).toStdWString();
+}
+
+} // namespace
+
+QStringList ReadRegistryRecord(const QString &location)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subKey(location).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return {};
+    // RegEnumValueW gives the values in the order they were made.
+    QStringList lines;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        wchar_t data[1024];
+        DWORD dataBytes = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(data), &dataBytes) !=
+            ERROR_SUCCESS)
+            break;
+        QString value = QString::fromWCharArray(data, int(dataBytes / sizeof(wchar_t)));
+        while (value.endsWith(QChar(u'\0')))
+            value.chop(1);
+        if (type != REG_SZ)
+            value = QStringLiteral("<type %1>").arg(type);
+        lines << QString::fromWCharArray(name, int(nameLength)) + QLatin1Char('=') + value;
+    }
+    RegCloseKey(key);
+    return lines;
+}
+
+void ClearRegistryRecord(const QString &location) { RegDeleteTreeW(HKEY_CURRENT_USER, subKey(location).c_str()); }
+
+} // namespace kp33::test

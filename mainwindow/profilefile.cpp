@@ -74,6 +74,8 @@ bool hasLineBreakOrNul(const QByteArray &b)
 
 ProfileFile::ProfileFile() : m_eol(NewFileEol) {}
 
+QByteArray ProfileFile::newFileEol() { return NewFileEol; }
+
 ProfileFile::LoadResult ProfileFile::load(const QString &path)
 {
     setContents({});

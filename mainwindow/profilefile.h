@@ -23,6 +23,9 @@ class ProfileFile {
 public:
     ProfileFile();
 
+    // The line ending of a file this program creates: the platform's own.
+    static QByteArray newFileEol();
+
     enum class LoadResult {
         Loaded,
         Missing,    // nothing there: reads give defaults, save creates the file

@@ -1,6 +1,7 @@
 // KP33.ini as the program reads and writes it, and the information record.
 
 #include "dialogs/sharedsettings.h"
+#include "mainwindow/profilefile.h"
 #include "mainwindow/settings.h"
 #include "measurement/history.h"
 #include "measurement/recording.h"
@@ -124,7 +125,7 @@ void TestSettings::freshFolderWritesEveryKeyInOrder()
 {
     test::ProgramFolder dir;
     QVERIFY(SaveSettings(Settings{}, 1));
-    QCOMPARE(readIni(), FreshFile);
+    QCOMPARE(readIni(), QByteArray(FreshFile).replace("\n", ProfileFile::newFileEol()));
 }
 
 // Every value away from its default, through the file and back: a key saved
@@ -299,7 +300,7 @@ void TestSettings::commaLocale()
         history().SetLoL(0.1L + 0.2L);
         history().SetHiL(-12.25L);
         QVERIFY(SaveSettings(s, 1));
-        const QByteArray ini = readIni();
+        const QByteArray ini = readIni().replace("\r\n", "\n");
         for (const char *line : {"\nLoT=22,5\n", "\nHiT=0,333333333333333\n", "\nLoL=0,3\n",
                                  "\nHiL=-12,25\n"})
             QVERIFY2(ini.contains(line), ini.constData());

@@ -23,10 +23,21 @@ std::array<std::string, 4> paths{"COM1", "COM2", "COM3", "COM4"};
 // opened for overlapped I/O so that a wait for input can end at a deadline.
 std::atomic<HANDLE> portHandle{INVALID_HANDLE_VALUE};
 std::atomic<bool> portGone{false};
-// One event per kind of operation; they outlive every port.
+// One event and one OVERLAPPED per kind of operation; they outlive every
+// port, so an operation a driver completes after we gave up on it writes
+// into memory that is still ours.
 HANDLE readEvent = nullptr;
 HANDLE writeEvent = nullptr;
 HANDLE commEvent = nullptr;
+OVERLAPPED readOv{};
+OVERLAPPED writeOv{};
+OVERLAPPED commOv{};
+
+// No serial call may hold the caller longer than this: a burst of slots
+// takes about 10 ms on the wire, and a port that has not finished in half a
+// second (a console UART that never drains, a driver that hangs) is treated
+// as gone rather than freezing the window or the measurement thread.
+constexpr DWORD OperationBoundMs = 500;
 
 int portIndex(const std::string &name)
 {
@@ -81,11 +92,28 @@ HANDLE livePort()
     return h == INVALID_HANDLE_VALUE || portGone.load() ? INVALID_HANDLE_VALUE : h;
 }
 
+// Waits for a pending operation within the bound; cancels it past that.
+// False when it failed or had to be cancelled.
+bool finish(HANDLE h, OVERLAPPED &ov, DWORD &done, DWORD boundMs)
+{
+    if (::WaitForSingleObject(ov.hEvent, boundMs) != WAIT_OBJECT_0) {
+        ::CancelIoEx(h, &ov);
+        if (::WaitForSingleObject(ov.hEvent, OperationBoundMs) != WAIT_OBJECT_0) {
+            // The driver does not even cancel: take the port as gone.
+            portGone.store(true);
+            return false;
+        }
+        ::GetOverlappedResult(h, &ov, &done, FALSE);
+        return false;
+    }
+    return ::GetOverlappedResult(h, &ov, &done, FALSE) != 0;
+}
+
 // Runs one overlapped operation to its end; false when it failed.
 template <typename Start>
-bool complete(HANDLE h, HANDLE event, DWORD &done, Start start)
+bool complete(HANDLE h, OVERLAPPED &ov, HANDLE event, DWORD &done, Start start)
 {
-    OVERLAPPED ov{};
+    ov = OVERLAPPED{};
     ov.hEvent = event;
     ::ResetEvent(event);
     done = 0;
@@ -93,7 +121,7 @@ bool complete(HANDLE h, HANDLE event, DWORD &done, Start start)
         return ::GetOverlappedResult(h, &ov, &done, FALSE) != 0;
     if (::GetLastError() != ERROR_IO_PENDING)
         return false;
-    return ::GetOverlappedResult(h, &ov, &done, TRUE) != 0;
+    return finish(h, ov, done, OperationBoundMs);
 }
 
 DWORD bytesWaiting(HANDLE h)
@@ -253,7 +281,7 @@ std::uint32_t TxDataCOM(const std::uint8_t *data, std::uint32_t count)
     DWORD sent = 0;
     // One WriteFile for the whole burst: a USB adapter then sends it in one
     // transfer and echoes it back together.
-    if (!complete(h, writeEvent, sent, [&](OVERLAPPED *ov) {
+    if (!complete(h, writeOv, writeEvent, sent, [&](OVERLAPPED *ov) {
             return ::WriteFile(h, data, count, nullptr, ov) != 0;
         })) {
         noteFailure();
@@ -271,7 +299,7 @@ bool RxDataCOM(std::uint8_t *buffer, std::uint32_t wanted, std::uint32_t *receiv
     if (h == INVALID_HANDLE_VALUE || !buffer || wanted == 0)
         return false;
     DWORD got = 0;
-    if (!complete(h, readEvent, got, [&](OVERLAPPED *ov) {
+    if (!complete(h, readOv, readEvent, got, [&](OVERLAPPED *ov) {
             return ::ReadFile(h, buffer, wanted, nullptr, ov) != 0;
         })) {
         noteFailure();
@@ -296,11 +324,12 @@ bool WaitRxCOM(int timeoutMs)
             if (bytesWaiting(h) > 0)
                 return true;
             const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(ms);
+            static DWORD mask = 0; // written when the wait completes
             for (;;) {
-                OVERLAPPED ov{};
+                OVERLAPPED &ov = commOv;
+                ov = OVERLAPPED{};
                 ov.hEvent = commEvent;
                 ::ResetEvent(commEvent);
-                DWORD mask = 0;
                 if (!::WaitCommEvent(h, &mask, &ov)) {
                     if (::GetLastError() != ERROR_IO_PENDING) {
                         noteFailure();
@@ -314,7 +343,7 @@ bool WaitRxCOM(int timeoutMs)
                         // Setting the mask again ends the pending wait.
                         ::SetCommMask(h, EV_RXCHAR);
                         DWORD ignored = 0;
-                        ::GetOverlappedResult(h, &ov, &ignored, TRUE);
+                        finish(h, ov, ignored, OperationBoundMs);
                         return bytesWaiting(h) > 0;
                     }
                     DWORD ignored = 0;

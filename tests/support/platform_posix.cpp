@@ -1,7 +1,9 @@
 #include "testsupport.h"
 
 #include <QFile>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kp33::test {
 
@@ -9,6 +11,12 @@ const bool HasFifos = true;
 const bool RecordIsAFile = true;
 
 bool MakeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
+
+int OpenFifoReader(const QString &path) { return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK); }
+
+void CloseFifoReader(int fd) { ::close(fd); }
+
+QStringList DeviceFileNames() { return {}; }
 
 QStringList ReadRegistryRecord(const QString &location)
 {

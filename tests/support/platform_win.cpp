@@ -11,6 +11,16 @@ const bool RecordIsAFile = false;
 
 bool MakeFifo(const QString &) { return false; }
 
+int OpenFifoReader(const QString &) { return -1; }
+
+void CloseFifoReader(int) {}
+
+QStringList DeviceFileNames()
+{
+    return {QStringLiteral("CON"), QStringLiteral("NUL"), QStringLiteral("COM1"), QStringLiteral("\\\\.\\NUL"),
+            QStringLiteral("CONOUT$")};
+}
+
 namespace {
 
 // "HKEY_CURRENT_USER\SOFTWARE\KP33\Information" -> "SOFTWARE\KP33\Information"

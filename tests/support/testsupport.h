@@ -95,6 +95,14 @@ bool openPort();
 // be made. A Windows file system has none (HasFifos false): such cases skip.
 extern const bool HasFifos;
 bool MakeFifo(const QString &path);
+// Opens the FIFO's reading end without waiting for a writer; -1 on failure.
+int OpenFifoReader(const QString &path);
+void CloseFifoReader(int fd);
+
+// Names that stand for a device rather than a file (Windows: "CON", "NUL",
+// "COM1" …). None on Linux, where a device is a path under /dev that a row
+// may go to.
+QStringList DeviceFileNames();
 
 // The registry record at location (the program's RegistryRecordLocation())
 // as "name=value" lines in the order stored: a file on Linux, a key of the

@@ -156,6 +156,11 @@ windows)
     install_missing "${WINDOWS_PACKAGES[@]}"
     # The Linux simulator stands in for the sensor behind Wine's COM1.
     configure_and_build build -- kp33-sensor-sim
+    # A prebuilt Qt beside the checkout (the project's shared folder) spares
+    # the 45-minute build wherever its recorded inputs match.
+    if [ -z "${KP33_QT_ARCHIVE_DIR:-}" ] && [ -d ../shared/qt-cache ]; then
+        export KP33_QT_ARCHIVE_DIR=$PWD/../shared/qt-cache
+    fi
     qt=$(tools/windows/build-qt.sh)
     wine=/usr/lib/wine/wine64
     cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \

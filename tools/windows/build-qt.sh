@@ -5,6 +5,7 @@
 #   tools/windows/build-qt.sh [cache-root]
 #   tools/windows/build-qt.sh --pack OUT-DIR   the same, then packs the prefix
 #                                              as an archive others can take
+#   tools/windows/build-qt.sh --record         prints the inputs record only
 # What Qt becomes depends on four inputs only: the qt6-base source version, the
 # compiler version, the configure options and the toolchain file. They are
 # written as a record inside every prefix, and the folder's name is keyed on
@@ -15,14 +16,18 @@
 # NAME.tar.xz stand SHA256SUMS and its record, NAME.inputs.txt (or inputs.txt).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-pack=
-if [ "${1:-}" = "--pack" ]; then
+pack= only_record=
+if [ "${1:-}" = "--record" ]; then
+    only_record=1
+    shift
+elif [ "${1:-}" = "--pack" ]; then
     [ -n "${2:-}" ] || { echo "usage: $0 --pack OUT-DIR" >&2; exit 2; }
     mkdir -p "$2" && pack=$(cd "$2" && pwd)
     shift 2
 fi
 root=${1:-${KP33_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kp33}}
-mkdir -p "$root"
+[ -n "$only_record" ] || mkdir -p "$root"
+apt_etc=${KP33_APT_ETC:-/etc/apt} # another folder only for the script's own test
 toolchain=$here/mingw-toolchain.cmake
 cxx=x86_64-w64-mingw32-g++-posix
 
@@ -74,6 +79,10 @@ inputs_of() { # record-file
            -e 's/.*toolchain [^ ]* (sha256 \([0-9a-f]*\)).*/toolchain \1/p' <<<"$text"
     sed -n 's/^  \(-D.*\)/option \1/p' <<<"$text" | sort
 }
+if [ -n "$only_record" ]; then
+    record
+    exit 0
+fi
 ours=$(record | inputs_of /dev/stdin)
 key=$(printf '%s\n' "$ours" | sha256sum | cut -c1-12)
 prefix="$root/qt-${version//[:+~]/_}-mingw$gccver-$key"
@@ -148,10 +157,10 @@ fi
 # deb-src entry for each of its own deb entries, whatever mirror they name.
 deb_src_entries() {
     local f
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    for f in "$apt_etc/sources.list" "$apt_etc"/sources.list.d/*.list; do
         [ -f "$f" ] && sed -n 's/^[[:space:]]*deb[[:space:]]\+/deb-src /p' "$f"
     done
-    for f in /etc/apt/sources.list.d/*.sources; do
+    for f in "$apt_etc"/sources.list.d/*.sources; do
         [ -f "$f" ] || continue
         awk 'BEGIN { RS = ""; FS = "\n" }
              {
@@ -166,8 +175,8 @@ deb_src_entries() {
              }' "$f"
     done
 }
-if ! grep -rqs '^Types:.*deb-src\|^[[:space:]]*deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    srcfile=/etc/apt/sources.list.d/kp33-src.sources
+if ! grep -rqs '^Types:.*deb-src\|^[[:space:]]*deb-src ' "$apt_etc/sources.list" "$apt_etc/sources.list.d/"; then
+    srcfile=$apt_etc/sources.list.d/kp33-src.sources
     entries=$(deb_src_entries)
     [ -n "$entries" ] || { echo "No deb entry in the apt sources to take Debian's source from" >&2; exit 1; }
     # One-line entries go to a .list of their own; deb822 stanzas stay as such.

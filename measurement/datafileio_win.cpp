@@ -19,6 +19,10 @@ HANDLE handle(Handle file) { return reinterpret_cast<HANDLE>(file); }
 // "C:\DATA\NUL.csv" all stand for "\\.\<device>", and opening a port or a
 // pipe could wait on the other end. Only drive and network paths are files;
 // "\\?\" in front of either is still one.
+// A full path of MAX_PATH characters or more opens only in the "\\?\" form,
+// which takes the path as it is: absolute, with backslashes, no "." or "..",
+// all of which the full path already is. Shorter paths stay in the form the
+// user gave, so what Windows makes of them is what it always did.
 std::optional<std::wstring> filePath(const std::wstring &name)
 {
     const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
@@ -42,7 +46,9 @@ std::optional<std::wstring> filePath(const std::wstring &name)
     const bool unc = full.starts_with(L"\\\\") && full.size() > 2;
     if (!drive && !unc)
         return std::nullopt;
-    return name;
+    if (full.size() < MAX_PATH)
+        return name;
+    return drive ? L"\\\\?\\" + full : L"\\\\?\\UNC\\" + full.substr(2);
 }
 
 // Another program holds the file: it opened it without sharing what we ask

@@ -324,10 +324,14 @@ void TestDataFile::sharedWhileOpenAnyName_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<int>("minLength"); // of the whole path
     QTest::newRow("Cyrillic names") << "Журнал" << 0;
+    // Windows opens such a path only in its "\\?\" form.
+    const QString deep = "Журнал/" + QString(90, 'a') + "/" + QString(90, 'b') + "/" + QString(90, 'c');
+    QTest::newRow("path over 260 characters") << deep << 261;
 }
 
 // While recording, the file stays open to others: a user may look at it in
-// another program. Folder and file names in Cyrillic are names like any.
+// another program. Folder and file names in Cyrillic are names like any, and
+// a path may be longer than Windows' classic 260 characters.
 void TestDataFile::sharedWhileOpenAnyName()
 {
     QFETCH(QString, folder);

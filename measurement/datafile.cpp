@@ -301,29 +301,33 @@ DataFileResult WriteDataRow(long double t)
     history().NewestLimits(lol, hil);
     const QByteArray row = FormatDataRow(now.time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
 
-    // The held rows go first; the new row waits behind any of its own
-    // file's that are still held.
+    // Behind rows of its own file that are held, or when that file is busy,
+    // the new row joins the held ones: they go in first, in one write with
+    // it. Otherwise it is written as ever, and never held when that fails:
+    // a file that fails ends recording, as it always did.
     std::vector<HeldRun> runs = takeHeld();
-    writeHeld(runs, name, result.busy, result);
-    bool behind = result.busy;
-    for (const HeldRun &r : runs)
-        behind = behind || r.file == name;
-    io::Status written = io::Status::Busy;
-    if (!behind) {
-        std::lock_guard lock(fileMutex);
-        written = io::WriteRow(dataFile, row.constData(), static_cast<std::size_t>(row.size()));
-        if (written == io::Status::Failed) {
-            // Never held: a file that fails ends recording, as it always did.
-            result.ok = false;
-            result.messages << NoAccessMessage(name);
-            closeLocked();
-        }
-    }
-    if (written == io::Status::Busy) {
+    const auto hold = [&] {
         if (runs.empty() || runs.back().file != name)
             runs.push_back({name, QByteArray(), 0});
         runs.back().rows += row;
         ++runs.back().count;
+    };
+    bool behind = result.busy;
+    for (const HeldRun &r : runs)
+        behind = behind || r.file == name;
+    if (behind)
+        hold();
+    writeHeld(runs, name, result.busy, result);
+    if (!behind) {
+        std::lock_guard lock(fileMutex);
+        const io::Status status = io::WriteRow(dataFile, row.constData(), static_cast<std::size_t>(row.size()));
+        if (status == io::Status::Busy) {
+            hold(); // a part of the file locked by another program
+        } else if (status == io::Status::Failed) {
+            result.ok = false;
+            result.messages << NoAccessMessage(name);
+            closeLocked();
+        }
     }
     std::size_t count = 0;
     for (const HeldRun &r : runs)

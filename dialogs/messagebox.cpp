@@ -38,6 +38,11 @@ void ShowError(QWidget *parent, const QString &text)
     show(parent, {QStringLiteral("Ошибка"), text, QMessageBox::Critical, false});
 }
 
+void ShowWarning(QWidget *parent, const QString &text)
+{
+    show(parent, {QStringLiteral("Внимание"), text, QMessageBox::Warning, false});
+}
+
 bool AskYesNo(QWidget *parent, const QString &text)
 {
     return show(parent, {QStringLiteral("Вопрос"), text, QMessageBox::Question, true});

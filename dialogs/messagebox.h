@@ -10,6 +10,8 @@ namespace kp33 {
 
 // The error box: caption "Ошибка", error icon, OK.
 void ShowError(QWidget *parent, const QString &text);
+// A notice that needs no decision: caption "Внимание", warning icon, OK.
+void ShowWarning(QWidget *parent, const QString &text);
 // The one question: caption "Вопрос", Yes and No; true for Yes.
 bool AskYesNo(QWidget *parent, const QString &text);
 

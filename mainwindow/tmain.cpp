@@ -443,14 +443,28 @@ void TMain::closeInOrder()
     m_closeDone = true;
     if (Save.load())
         CloseDataFile();
+    // Rows that another program kept out of their file, whether recording
+    // is still on or not.
+    const QStringList keptRows = SaveHeldRows();
     WriteRegistryRecord();
     const std::uint8_t port = m_openedPort ? m_openedPort : m_settings.PORT;
     releasePort();
     SaveSettings(currentSettings(), port);
+    // Last, with everything on the disk: where those rows are now. At the
+    // end of the session nobody may be there to answer.
+    for (const QString &text : keptRows) {
+        if (m_sessionEnding) {
+            std::fprintf(stderr, "kp33: %s\n", qPrintable(text));
+        } else {
+            BusyScope busy(this);
+            ShowWarning(this, text);
+        }
+    }
 }
 
 void TMain::EndSession()
 {
+    m_sessionEnding = true;
     m_closeRequested = true;
     // Esc, No or Cancel for whatever is open; each returns only after this.
     dismissModalWork();

@@ -187,6 +187,7 @@ private:
     QTimer *m_dismissTimer = nullptr;
     bool m_closing = false;
     bool m_closeDone = false;
+    bool m_sessionEnding = false; // EndSession: no box may wait for an answer
 
     // Controls, named as everywhere in this program.
     ImageFrame *Bevel1 = nullptr;

@@ -12,15 +12,23 @@ namespace kp33::datafileio {
 using Handle = std::intptr_t;
 inline constexpr Handle NoFile = -1;
 
+// How an open or a write ended. Busy: another program holds the file
+// (Windows: a sharing or lock violation; Linux: a lease held on it), which
+// passes once that program lets go. Failed: anything else — no disk, no
+// permission, a device, a name that cannot be a file.
+enum class Status : std::uint8_t { Ok, Busy, Failed };
+
 // Opens name for appending, creating it when missing. NoFile when it cannot
 // be opened or is nothing a row can go to: a directory, a FIFO or a socket
-// (which would block), on Windows any device. A last row cut short (no line
-// end, as a power failure leaves it) is ended first, so rows never glue.
-Handle OpenForAppend(const QString &name);
+// (which would block), on Windows any device; status says why. A last row
+// cut short (no line end, as a power failure leaves it) is ended first, so
+// rows never glue.
+Handle OpenForAppend(const QString &name, Status &status);
 
-// All of data in one write, then flushed to the disk. False when either
-// failed: a row that did not reach the disk is no recorded row.
-bool WriteRow(Handle file, const char *data, std::size_t size);
+// All of data in one write, then flushed to the disk. Anything but Ok when
+// either failed: a row that did not reach the disk is no recorded row. Busy
+// only when nothing of data was written.
+Status WriteRow(Handle file, const char *data, std::size_t size);
 
 // Harmless with NoFile.
 void Close(Handle file);

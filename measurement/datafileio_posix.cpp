@@ -30,19 +30,25 @@ bool writeAll(int fd, const char *p, std::size_t n)
 
 } // namespace
 
-Handle OpenForAppend(const QString &name)
+Handle OpenForAppend(const QString &name, Status &status)
 {
+    status = Status::Failed;
     const QByteArray path = QFile::encodeName(name);
     if (path.isEmpty())
         return NoFile;
     // O_NONBLOCK: opening a FIFO for writing with no reader would otherwise
-    // hang the thread; the fstat below then refuses it.
+    // hang the thread; the fstat below then refuses it. It also makes a
+    // lease that another program (a file server) holds answer at once,
+    // instead of the open waiting for the lease to be given up.
     int fd;
     do {
         fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == EWOULDBLOCK)
+            status = Status::Busy;
         return NoFile;
+    }
     // Character devices stay allowed: a terminal or /dev/null takes rows.
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
@@ -68,17 +74,18 @@ Handle OpenForAppend(const QString &name)
             }
         }
     }
+    status = Status::Ok;
     return fd;
 }
 
-bool WriteRow(Handle file, const char *data, std::size_t size)
+Status WriteRow(Handle file, const char *data, std::size_t size)
 {
     const int fd = static_cast<int>(file);
     if (fd < 0 || !writeAll(fd, data, size))
-        return false;
+        return Status::Failed;
     // A terminal or other device chosen as the data file cannot be synced;
     // that is no lost row.
-    return ::fdatasync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    return ::fdatasync(fd) == 0 || errno == EINVAL || errno == EROFS ? Status::Ok : Status::Failed;
 }
 
 void Close(Handle file)

@@ -141,8 +141,9 @@ void ReadTemp::run()
         RecordCounter.fetch_add(1);
 
         updateDisplay();
-        setTitle(SensorError.load() ? QStringLiteral("Ошибка датчика!")
-                                    : QStringLiteral("t = ") + TempToStr(t) + QStringLiteral(" °C"));
+        setTitle((SensorError.load() ? QStringLiteral("Ошибка датчика!")
+                                     : QStringLiteral("t = ") + TempToStr(t) + QStringLiteral(" °C")) +
+                 HeldRowsNote());
 
         if (!recording)
             break; // the main window is closing; nothing more is written

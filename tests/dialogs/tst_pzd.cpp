@@ -167,6 +167,8 @@ private slots:
     void openFailureKeepsFileAndRecording_data();
     void openFailureKeepsFileAndRecording();
     void okChangedWhileNotRecording();
+    void busyFileIsNoFailure_data();
+    void busyFileIsNoFailure();
     void saveFileDialog_data();
     void saveFileDialog();
 
@@ -216,6 +218,8 @@ void TestPZD::init()
 
 void TestPZD::cleanup()
 {
+    SetBusyFileSeam(nullptr);
+    (void)SaveHeldRows();
     SetMessageAnswerer(nullptr);
     SetDataFileChooser(nullptr);
     CloseDataFile();
@@ -761,6 +765,39 @@ void TestPZD::okChangedWhileNotRecording()
     QVERIFY(!DataFileOpen());
     QVERIFY(!QFile::exists(chosen));
     QVERIFY(m_messages.isEmpty());
+}
+
+void TestPZD::busyFileIsNoFailure_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("recording on, the automatic file busy") << "untick";
+    QTest::newRow("OK, the chosen file busy") << "ok";
+}
+
+// A file that another program holds is taken as the choice, without a box:
+// rows wait for it and then go in.
+void TestPZD::busyFileIsNoFailure()
+{
+    QFETCH(QString, action);
+    const QString chosen = m_folder->path() + "mine.csv";
+    const QString busy = action == QLatin1String("ok") ? chosen : m_folder->path() + "DATA/07-12-2026.csv";
+    SetBusyFileSeam([busy](const QString &name) { return name == busy; });
+    Save = action == QLatin1String("ok");
+    if (Save.load())
+        QVERIFY(OpenDataFile().ok); // recording into the automatic file
+    auto d = openDialog();
+    doAction(d.get(), action, chosen);
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(Save.load());
+    QCOMPARE(history().FileSave(), busy);
+    QVERIFY(!DataFileOpen());
+    if (action == QLatin1String("ok"))
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+    QVERIFY(WriteDataRow(20.0L).ok);
+    QCOMPARE(HeldRowCount(), std::size_t(1));
+    SetBusyFileSeam(nullptr);
+    QVERIFY(WriteDataRow(21.0L).ok);
+    QCOMPARE(rowCount(busy), 2);
 }
 
 void TestPZD::saveFileDialog_data()

@@ -49,6 +49,7 @@ private slots:
     void endOfSessionClosesBeforeTheBoxReturns();
     void dataFileFailureAtStartSavesNothing_data();
     void dataFileFailureAtStartSavesNothing();
+    void busyDataFileKeepsMeasuringAndRowsBeside();
     void receiverSide();
     void secondInstanceBringsFirstForward();
     void colourDialogRecolours();
@@ -551,6 +552,50 @@ void TestTMain::dataFileFailureAtStartSavesNothing()
     if (!fileSave.isEmpty())
         QVERIFY(!QFile::exists(dir + fileSave));
     QCOMPARE(BoxText("a\r\rb\r\nc"), QStringLiteral("a\n\nb\nc"));
+}
+
+// Another program holds today's file from before the start to after the
+// close: measuring goes on, the title says why no row reaches the file, and
+// the close leaves the rows beside it and names that file.
+void TestTMain::busyDataFileKeepsMeasuringAndRowsBeside()
+{
+    test::WindowFixture fx;
+    fx.writeIni(test::NoPortIni);
+    const QString data = fx.folder->path() + "DATA/";
+    SetBusyFileSeam([data](const QString &name) { return name == data + "07-12-2026.csv"; });
+    struct Unseam {
+        ~Unseam() { SetBusyFileSeam(nullptr); }
+    } unseam;
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.BTN_Start_StopClick(); // no sensor: the question, answered Yes: demonstration
+    QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    QVERIFY(test::waitCycles(w, 3));
+    QVERIFY(HeldRowCount() >= 2);
+    QVERIFY2(w.ApplicationTitle().startsWith("t = ") && w.ApplicationTitle().endsWith(HeldRowsNote()),
+             qPrintable(w.ApplicationTitle()));
+    w.close();
+
+    QVERIFY(fx.ini().contains("[GENERAL]"));
+    QVERIFY(!QFile::exists(data + "07-12-2026.csv"));
+    const QStringList kept = QDir(data).entryList({"07-12-2026-KP33-*.csv"});
+    QCOMPARE(kept.size(), 1);
+    QFile f(data + kept[0]);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    QVERIFY(lines.size() >= 4); // three rows or more and the empty end
+    const QTime first = QTime::fromString(QString::fromLatin1(lines[0].left(8)), "HH:mm:ss");
+    QVERIFY(first.isValid());
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) // one a second, in order
+        QCOMPARE(lines[i].left(9), first.addSecs(int(i)).toString("HH:mm:ss,").toLatin1());
+    QList<MessageRequest> notices;
+    for (const MessageRequest &m : fx.messages)
+        if (m.caption == QStringLiteral("Внимание"))
+            notices << m;
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices[0].text, KeptRowsMessage(data + "07-12-2026.csv", data + kept[0]));
+    QCOMPARE(notices[0].icon, QMessageBox::Warning);
+    QCOMPARE(HeldRowCount(), std::size_t(0));
 }
 
 void TestTMain::receiverSide()

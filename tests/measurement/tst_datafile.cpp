@@ -1,5 +1,5 @@
-// The data file: names, rows, appending, the recording hold and every way the
-// file can fail.
+// The data file: names, rows, appending, the recording hold, every way the
+// file can fail, and a file that another program holds.
 
 #include "measurement/datafile.h"
 #include "probe.h"
@@ -67,7 +67,14 @@ private slots:
     void dataFolderBlockedByFile();
     void notAFileRefused_data();
     void notAFileRefused();
+    void sharedWhileOpenAnyName_data();
     void sharedWhileOpenAnyName();
+    void busyFileHoldsRowsUntilFree_data();
+    void busyFileHoldsRowsUntilFree();
+    void heldByAnotherProgram();
+    void heldRowsAtClose_data();
+    void heldRowsAtClose();
+    void heldRowsBounded();
     void rowsFromSensorEndToEnd_data();
     void rowsFromSensorEndToEnd();
 
@@ -90,6 +97,8 @@ void TestDataFile::init()
 
 void TestDataFile::cleanup()
 {
+    SetBusyFileSeam(nullptr);
+    (void)SaveHeldRows(); // none held into the next test
     CloseDataFile();
     CloseCOM();
     m_scope.reset();
@@ -310,12 +319,26 @@ void TestDataFile::notAFileRefused()
     }
 }
 
+void TestDataFile::sharedWhileOpenAnyName_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("minLength"); // of the whole path
+    QTest::newRow("Cyrillic names") << "Журнал" << 0;
+    // Windows opens such a path only in its "\\?\" form.
+    const QString deep = "Журнал/" + QString(90, 'a') + "/" + QString(90, 'b') + "/" + QString(90, 'c');
+    QTest::newRow("path over 260 characters") << deep << 261;
+}
+
 // While recording, the file stays open to others: a user may look at it in
-// another program. Folder and file names in Cyrillic are names like any.
+// another program. Folder and file names in Cyrillic are names like any, and
+// a path may be longer than Windows' classic 260 characters.
 void TestDataFile::sharedWhileOpenAnyName()
 {
-    QVERIFY(QDir().mkdir(m_folder->path() + "Журнал"));
-    const QString name = m_folder->path() + "Журнал/температура.csv";
+    QFETCH(QString, folder);
+    QFETCH(int, minLength);
+    QVERIFY(QDir().mkpath(m_folder->path() + folder));
+    const QString name = m_folder->path() + folder + "/температура.csv";
+    QVERIFY(name.size() >= minLength);
     FileType = true;
     history().SetFileSave(name);
     QVERIFY(OpenDataFile().ok);
@@ -326,6 +349,193 @@ void TestDataFile::sharedWhileOpenAnyName()
     QCOMPARE(other.readAll(), QByteArray("12:00:00,21.0,-55.0,125.0\r\n"));
     other.close();
     QVERIFY(DataFileOpen());
+}
+
+void TestDataFile::busyFileHoldsRowsUntilFree_data()
+{
+    QTest::addColumn<QTime>("start");
+    QTest::addColumn<QString>("busy");     // the file another program holds until the release
+    QTest::addColumn<QStringList>("rows"); // "file: time time ..." afterwards
+    // Released after the third cycle; the fifth is the last.
+    QTest::newRow("held, then in order before the new rows")
+        << QTime(12, 0, 0) << "07-12-2026.csv"
+        << QStringList{"07-12-2026.csv: 12:00:00 12:00:01 12:00:02 12:00:03 12:00:04"};
+    // The rows held before midnight go to their own day's file, even though
+    // the new day's file took rows meanwhile.
+    QTest::newRow("held across midnight")
+        << QTime(23, 59, 58) << "07-12-2026.csv"
+        << QStringList{"07-12-2026.csv: 23:59:58 23:59:59", "08-12-2026.csv: 00:00:00 00:00:01 00:00:02"};
+}
+
+void TestDataFile::busyFileHoldsRowsUntilFree()
+{
+    QFETCH(QTime, start);
+    QFETCH(QString, busy);
+    QFETCH(QStringList, rows);
+    m_scope.reset();
+    m_clock = std::make_unique<test::FakeClock>(QDateTime(QDate(2026, 12, 7), start));
+    m_scope = std::make_unique<test::ClockScope>(m_clock.get());
+    const QString data = m_folder->path() + "DATA/";
+    std::atomic<bool> held{true};
+    SetBusyFileSeam([&](const QString &name) { return held.load() && name == data + busy; });
+    RecordCounter = 1;
+    std::size_t heldAtRelease = 0;
+    qsizetype onDiskAtRelease = 0, busyFileAtRelease = -1;
+    bool openAsItShould = false; // the file in use, unless it is the busy one
+    QString noteWhileHeld;
+    Probe probe;
+    probe.onUpdate = [&](Probe &p) {
+        if (p.updates == 4) {
+            heldAtRelease = HeldRowCount();
+            for (const QString &f : QDir(data).entryList(QDir::Files))
+                onDiskAtRelease += ::rows(data + f).size();
+            busyFileAtRelease = ::rows(data + busy).size();
+            openAsItShould = DataFileOpen() == (history().FileSave() != data + busy);
+            noteWhileHeld = HeldRowsNote();
+            held = false;
+        } else if (p.updates == 6) {
+            RunState = rsStopped;
+        }
+    };
+    QVERIFY(runSession(probe));
+    // Three rows by then, none lost and none in the busy file; the session
+    // went on without a message.
+    QCOMPARE(heldAtRelease + std::size_t(onDiskAtRelease), std::size_t(3));
+    QVERIFY(heldAtRelease > 0);
+    QCOMPARE(busyFileAtRelease, 0);
+    QVERIFY(openAsItShould);
+    QVERIFY(probe.errors.isEmpty());
+    QCOMPARE(probe.closeRequests, 0);
+    QCOMPARE(HeldRowCount(), std::size_t(0));
+    QStringList got;
+    for (const QString &f : QDir(data).entryList(QDir::Files, QDir::Name)) {
+        QString line = f + ":";
+        for (const QByteArray &r : ::rows(data + f))
+            line += " " + QString::fromLatin1(r.left(8));
+        got << line;
+    }
+    QCOMPARE(got, rows);
+    // The title says so while rows are held, and no longer once they are written.
+    QVERIFY(!noteWhileHeld.isEmpty());
+    QCOMPARE(probe.titles.size(), 5);
+    QVERIFY2(probe.titles[2].startsWith("t = ") && probe.titles[2].endsWith(noteWhileHeld), qPrintable(probe.titles[2]));
+    QVERIFY2(!probe.titles[3].contains(noteWhileHeld), qPrintable(probe.titles[3]));
+    QVERIFY(HeldRowsNote().isEmpty());
+}
+
+// The real thing rather than the seam: a hold the system itself answers as
+// busy, from the open at start to the row after the release.
+void TestDataFile::heldByAnotherProgram()
+{
+    QVERIFY(QDir().mkdir(m_folder->path() + "DATA"));
+    const QString name = m_folder->path() + "DATA/07-12-2026.csv";
+    const QByteArray before = "11:00:00,20.0,-55.0,125.0\r\n";
+    {
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    test::ForeignHold hold(name);
+    if (!hold.held())
+        QSKIP("this file system offers no hold of another program (a lease)");
+    DataFileResult r = OpenDataFile(true); // the open at start ends nothing
+    QVERIFY(r.ok && r.busy);
+    QVERIFY(r.messages.isEmpty());
+    QVERIFY(!DataFileOpen());
+    {
+        // Nor does recording switched back on in the recording dialog.
+        DataFileTrial trial(false, QString());
+        QVERIFY(trial.ok());
+        QVERIFY(trial.messages().isEmpty());
+        trial.TakeIntoUse();
+        QCOMPARE(history().FileSave(), name);
+    }
+    for (const long double t : {21.0L, 21.5L}) {
+        r = WriteDataRow(t);
+        QVERIFY(r.ok && r.busy);
+        QVERIFY(r.messages.isEmpty());
+        m_clock->advance(1000);
+    }
+    QCOMPARE(HeldRowCount(), std::size_t(2));
+    QCOMPARE(readAll(name), before);
+    hold.release();
+    r = WriteDataRow(22.0L);
+    QVERIFY(r.ok && !r.busy);
+    QCOMPARE(HeldRowCount(), std::size_t(0));
+    QCOMPARE(readAll(name), before + "12:00:00,21.0,-55.0,125.0\r\n12:00:01,21.5,-55.0,125.0\r\n"
+                                     "12:00:02,22.0,-55.0,125.0\r\n");
+}
+
+void TestDataFile::heldRowsAtClose_data()
+{
+    QTest::addColumn<QStringList>("busyAtClose"); // of "own", "beside", "data"
+    QTest::addColumn<QString>("keptIn");          // where the rows are then, or "nowhere"
+    QTest::newRow("own file free again") << QStringList{} << "own";
+    QTest::newRow("beside the busy file") << QStringList{"own"} << "beside";
+    QTest::newRow("in DATA when the folder takes nothing") << QStringList{"own", "beside"} << "data";
+    QTest::newRow("nowhere") << QStringList{"own", "beside", "data"} << "nowhere";
+}
+
+// At the close, held rows go to their own file if it is free by then, else
+// to a file beside it named by the close's date and time.
+void TestDataFile::heldRowsAtClose()
+{
+    QFETCH(QStringList, busyAtClose);
+    QFETCH(QString, keptIn);
+    QVERIFY(QDir().mkdir(m_folder->path() + "Журнал"));
+    const QString own = m_folder->path() + "Журнал/mine.csv";
+    FileType = true;
+    history().SetFileSave(own);
+    QStringList busy{own};
+    SetBusyFileSeam([&](const QString &name) { return busy.contains(name); });
+    for (const long double t : {21.0L, 21.5L}) {
+        QVERIFY(WriteDataRow(t).ok);
+        m_clock->advance(1000);
+    }
+    QCOMPARE(HeldRowCount(), std::size_t(2));
+
+    m_clock->advance(3 * 3600 * 1000); // closed at 15:00:02
+    const QMap<QString, QString> files{{"own", own},
+                                       {"beside", m_folder->path() + "Журнал/mine-KP33-20261207-150002.csv"},
+                                       {"data", m_folder->path() + "DATA/mine-KP33-20261207-150002.csv"}};
+    busy.clear();
+    for (const QString &key : busyAtClose)
+        busy << files[key];
+    const QStringList messages = SaveHeldRows();
+    QCOMPARE(HeldRowCount(), std::size_t(0));
+    const QByteArray rowsHeld = "12:00:00,21.0,-55.0,125.0\r\n12:00:01,21.5,-55.0,125.0\r\n";
+    for (auto it = files.begin(); it != files.end(); ++it)
+        QCOMPARE(readAll(it.value()), it.key() == keptIn ? rowsHeld : QByteArray());
+    if (keptIn == "own")
+        QVERIFY(messages.isEmpty());
+    else if (keptIn == "nowhere")
+        QCOMPARE(messages, QStringList{LostRowsMessage(own, files["beside"])});
+    else
+        QCOMPARE(messages, QStringList{KeptRowsMessage(own, files[keptIn])});
+    QCOMPARE(KeptRowsMessage("/a/b.csv", "/a/b-KP33-20261207-150002.csv"),
+             "Файл данных был занят другой программой:\r\n" + QDir::toNativeSeparators("/a/b.csv") +
+                 "\r\r\nНе записанные в него строки сохранены в файле\r\n" +
+                 QDir::toNativeSeparators("/a/b-KP33-20261207-150002.csv"));
+    QVERIFY(SaveHeldRows().isEmpty()); // nothing twice
+}
+
+// Rows are held up to a bound (a week of them); the row that reaches it ends
+// recording with the designed message, and the held rows are still there for
+// the close.
+void TestDataFile::heldRowsBounded()
+{
+    FileType = true;
+    const QString own = m_folder->path() + "mine.csv";
+    history().SetFileSave(own);
+    SetBusyFileSeam([&](const QString &name) { return name == own; }, 3);
+    QVERIFY(WriteDataRow(21.0L).ok);
+    QVERIFY(WriteDataRow(21.0L).ok);
+    const DataFileResult r = WriteDataRow(21.0L);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.messages, QStringList{NoAccessMessage(own)});
+    QCOMPARE(HeldRowCount(), std::size_t(3));
+    QCOMPARE(SaveHeldRows().size(), 1);
+    QCOMPARE(rows(m_folder->path() + "mine-KP33-20261207-120000.csv").size(), 3);
 }
 
 void TestDataFile::rowsFromSensorEndToEnd_data()

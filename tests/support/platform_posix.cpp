@@ -18,6 +18,30 @@ void CloseFifoReader(int fd) { ::close(fd); }
 
 QStringList DeviceFileNames() { return {}; }
 
+ForeignHold::ForeignHold(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    // The lease's owner would get SIGIO when a writer knocks, and SIGIO ends
+    // a process by default; with no owner no signal is sent.
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) != 0 || ::fcntl(fd, F_SETOWN, 0) != 0) {
+        ::close(fd);
+        return;
+    }
+    m_handle = fd;
+}
+
+void ForeignHold::release()
+{
+    if (m_handle == -1)
+        return;
+    const int fd = static_cast<int>(m_handle);
+    (void)::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+    m_handle = -1;
+}
+
 QStringList ReadRegistryRecord(const QString &location)
 {
     QFile f(location);

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include <QDir>
+#include <string>
 #include <windows.h>
 
 namespace kp33::test {
@@ -19,6 +21,23 @@ QStringList DeviceFileNames()
 {
     return {QStringLiteral("CON"), QStringLiteral("NUL"), QStringLiteral("COM1"), QStringLiteral("\\\\.\\NUL"),
             QStringLiteral("CONOUT$")};
+}
+
+ForeignHold::ForeignHold(const QString &path)
+{
+    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        m_handle = reinterpret_cast<std::intptr_t>(h);
+}
+
+void ForeignHold::release()
+{
+    if (m_handle == -1)
+        return;
+    CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    m_handle = -1;
 }
 
 namespace {

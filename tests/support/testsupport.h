@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 namespace kp33::test {
@@ -103,6 +104,24 @@ void CloseFifoReader(int fd);
 // "COM1" …). None on Linux, where a device is a path under /dev that a row
 // may go to.
 QStringList DeviceFileNames();
+
+// Holds a file the way another program may, so that opening it to append
+// finds it busy: on Windows open for reading with read sharing only, as a
+// spreadsheet opens it; on Linux a read lease, as a file server takes one.
+// held() is false where the file system offers no such hold (and on Linux
+// while the file is open for writing anywhere).
+class ForeignHold {
+public:
+    explicit ForeignHold(const QString &path);
+    ~ForeignHold() { release(); }
+    ForeignHold(const ForeignHold &) = delete;
+    ForeignHold &operator=(const ForeignHold &) = delete;
+    bool held() const { return m_handle != -1; }
+    void release();
+
+private:
+    std::intptr_t m_handle = -1;
+};
 
 // The registry record at location (the program's RegistryRecordLocation())
 // as "name=value" lines in the order stored: a file on Linux, a key of the

@@ -3,15 +3,15 @@
 # against the sensor simulator on a pseudo-terminal mapped to COM1, each case
 # in its own prefix and on its own X server.
 #   tools/windows/test-wine.sh BUILD_DIR SIMULATOR [case...]
-# Cases: measure-b20 measure-s20 alarm endsession. Prints one line a check and
-# a closing "N passed, M failed".
+# Cases: measure-b20 measure-s20 alarm endsession busy-start busy-close.
+# Prints one line a check and a closing "N passed, M failed".
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 export KP33_SIM=$2
 shift 2
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(measure-b20 measure-s20 alarm endsession)
+[ ${#cases[@]} -gt 0 ] || cases=(measure-b20 measure-s20 alarm endsession busy-start busy-close)
 . "$here/winelib.sh"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
@@ -228,12 +228,146 @@ case_endsession() {
     check "endsession: the registry record" registry_record "$pfx"
 }
 
+# The Windows path of a file here (Wine's drive Z: is the root).
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+
+# Another program holding a file as a spreadsheet does: open for reading,
+# sharing reading only, so a program that would write gets a sharing
+# violation. It makes HELD once it has the file and lets go when RELEASE
+# appears (or after two minutes).
+holder_exe() {
+    [ -f "$scratch/holdfile.exe" ] && return 0
+    cat >"$scratch/holdfile.c" <<'C'
+#include <windows.h>
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc != 4)
+        return 2;
+    HANDLE h = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 1;
+    HANDLE m = CreateFileW(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (m != INVALID_HANDLE_VALUE)
+        CloseHandle(m);
+    for (int i = 0; i < 1200 && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(100);
+    CloseHandle(h);
+    return 0;
+}
+C
+    x86_64-w64-mingw32-gcc-posix -municode -Wall -Wextra -Werror -O2 -o "$scratch/holdfile.exe" "$scratch/holdfile.c"
+}
+
+# Starts the holder on a file; sets holder. Returns once the file is held.
+hold_file() { # file
+    rm -f "$dir/held" "$dir/release"
+    (env WINEPREFIX="$pfx" DISPLAY="$disp" "$WINE" "$scratch/holdfile.exe" "$(winpath "$1")" \
+        "$(winpath "$dir/held")" "$(winpath "$dir/release")" >>"$dir/holder.log" 2>&1) &
+    holder=$!
+    pids+=("$holder")
+    local i
+    for i in $(seq 300); do [ -e "$dir/held" ] && return 0; sleep 0.1; done
+    return 1
+}
+
+# The names of the X windows on the case's display (the task-bar texts).
+window_names() {
+    local id
+    for id in $(DISPLAY=$disp xdotool search --name . 2>/dev/null); do
+        DISPLAY=$disp xdotool getwindowname "$id" 2>/dev/null
+    done
+}
+wait_title() { # text seconds
+    local i
+    for i in $(seq $(($2 * 2))); do window_names | grep -qF "$1" && return 0; sleep 0.5; done
+    return 1
+}
+
+no_title() { ! window_names | grep -qF "$1"; }
+
+busy_note='файл данных занят другой программой'
+
+# Today's file is held from before the start: KP33 measures on and keeps the
+# rows, then writes them in order once the file is let go.
+case_busy_start() {
+    holder_exe || { check "busy: the holder builds" false; return; }
+    setup_case busy-start --temp 21.3 --wire-time --conversion instant || return
+    local prog=$dir/prog
+    program_folder "$prog" '[GENERAL]' 'AutoRun=1' 'PORT=1'
+    mkdir -p "$prog/DATA"
+    local csv
+    csv=$(data_file "$prog")
+    check "busy: another program holds today's file" hold_file "$csv"
+    start_program "$prog"
+    check "busy: the title says the rows are kept" wait_title "$busy_note" 40
+    sleep 6
+    check "busy: KP33 measures on while the file is held" kill -0 "$program"
+    check "busy: nothing written while held" test "$(rows "$csv")" -eq 0
+    local released
+    released=$(date +%T)
+    echo "  released at $released"
+    touch "$dir/release"
+    wait_end "$holder" 20
+    local i
+    for i in $(seq 100); do [ "$(rows "$csv")" -ge 6 ] && break; sleep 0.1; done
+    sleep 4
+    check "busy: the title has no note once the rows are in" no_title "$busy_note"
+    close_program
+    wait_end "$program" 15
+    check "busy: closes in order, status 0 (status $ended_rc)" test "$ended_rc" -eq 0
+    check "busy: a row for every second, the held ones first" rows_every_second "$csv" 21.3 -55.0 125.0
+    check "busy: the held rows are from before the release" python3 - "$csv" "$released" <<'PY'
+import sys
+first = open(sys.argv[1], newline='').readline()[:8]
+secs = lambda t: sum(int(x) * m for x, m in zip(t.split(':'), (3600, 60, 1)))
+print('  first row %s, released %s' % (first, sys.argv[2]))
+sys.exit(0 if 5 <= secs(sys.argv[2]) - secs(first) < 600 else 1)
+PY
+    check "busy: no file beside it" test -z "$(ls "$prog/DATA" | grep -- -KP33-)"
+}
+
+# Held past the close: the rows go to a file beside it, a box names it, and
+# the settings are saved before the box.
+case_busy_close() {
+    holder_exe || { check "busy: the holder builds" false; return; }
+    setup_case busy-close --temp 23.5 --wire-time --conversion instant || return
+    local prog=$dir/prog
+    program_folder "$prog" '[GENERAL]' 'AutoRun=1' 'PORT=1'
+    mkdir -p "$prog/DATA"
+    local csv
+    csv=$(data_file "$prog")
+    check "busy past the close: the file is held" hold_file "$csv"
+    start_program "$prog"
+    check "busy past the close: the title says the rows are kept" wait_title "$busy_note" 40
+    sleep 5
+    close_program
+    local kept= i
+    for i in $(seq 150); do
+        kept=$(ls "$prog/DATA/"*-KP33-*.csv 2>/dev/null | head -1)
+        [ -n "$kept" ] && [ "$(rows "$kept")" -ge 1 ] && break
+        sleep 0.1
+    done
+    check "busy past the close: the rows go to a file beside it" test -n "$kept"
+    [ -n "$kept" ] && echo "  $(basename "$kept")"
+    check "busy past the close: a row for every second there" rows_every_second "${kept:-/nonexistent}" 23.5 -55.0 125.0
+    check "busy past the close: nothing in the held file" test "$(rows "$csv")" -eq 0
+    check "busy past the close: the box that names it is up" wait_title 'Внимание' 10
+    check "busy past the close: KP33.ini saved before the box" all_keys_saved "$prog/KP33.ini"
+    close_program # the box's close, as its OK
+    wait_end "$program" 15
+    check "busy past the close: ends after the box, status 0 (status $ended_rc)" test "$ended_rc" -eq 0
+    touch "$dir/release"
+    wait_end "$holder" 20
+}
+
 for c in "${cases[@]}"; do
     case $c in
     measure-b20) case_measure ds18b20 21.3 ;;
     measure-s20) case_measure ds18s20 23.5 ;;
     alarm) case_alarm ;;
     endsession) case_endsession ;;
+    busy-start) case_busy_start ;;
+    busy-close) case_busy_close ;;
     *) echo "unknown case $c" >&2; failed=$((failed + 1)) ;;
     esac
 done

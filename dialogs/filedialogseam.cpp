@@ -34,7 +34,9 @@ QString realChooser(QWidget *parent, const QString &initialPath)
         if (!initial.isDir())
             dialog.selectFile(initial.fileName());
     } else {
-        dialog.setDirectory(programDir());
+        // Beside DATA/: the program folder, or the user's own when the
+        // program folder cannot be written.
+        dialog.setDirectory(dataParentDir());
     }
     if (dialog.exec() != QDialog::Accepted)
         return {};

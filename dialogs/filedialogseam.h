@@ -14,7 +14,7 @@ namespace kp33 {
 // full path chosen, or an empty string when the user cancelled. A name
 // without an extension chosen under the first filter gets ".csv"; under
 // "Все файлы" it stays as typed. The dialog opens where initialPath points,
-// or beside the program when that folder does not exist.
+// or in the folder of DATA/ when that folder does not exist.
 QString ChooseDataFile(QWidget *parent, const QString &initialPath);
 
 // A test installs a chooser that answers instead of the user; it receives

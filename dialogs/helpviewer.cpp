@@ -37,6 +37,17 @@ const QString Untitled = QStringLiteral("Справка");
 
 QString plainText(const QString &html) { return QTextDocumentFragment::fromHtml(html).toPlainText(); }
 
+QString nativeHtml(const QString &path) { return QDir::toNativeSeparators(path).toHtmlEscaped(); }
+
+// Where this run keeps its files depends on whether the program folder could
+// be written, so the help names them as they are.
+QString withFolders(QString html)
+{
+    html.replace(QLatin1String("%KP33_INI%"), nativeHtml(settingsDir() + QStringLiteral("KP33.ini")));
+    html.replace(QLatin1String("%KP33_DATA%"), nativeHtml(dataParentDir() + QStringLiteral("DATA")));
+    return html;
+}
+
 } // namespace
 
 QList<QStringList> HeadingKeywords(const QString &html)
@@ -171,7 +182,7 @@ bool HelpViewer::load(const QString &htmlPath)
     }
 
     Page->document()->setBaseUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
-    Page->setHtml(html);
+    Page->setHtml(withFolders(html));
     const QString title = Page->documentTitle().simplified();
     setWindowTitle(title.isEmpty() ? Untitled : title);
 
@@ -190,7 +201,7 @@ void HelpViewer::showMessage(const QString &what)
     setWindowTitle(Untitled);
     Page->setHtml(QStringLiteral("<h3>%1</h3><p>%2</p><p>Программа продолжает работу; "
                                  "справку можно открыть снова клавишей F1.</p>")
-                      .arg(what.toHtmlEscaped(), QDir::toNativeSeparators(m_path).toHtmlEscaped()));
+                      .arg(what.toHtmlEscaped(), nativeHtml(m_path)));
 }
 
 void HelpViewer::fillIndex(const QList<QStringList> &keywords)

@@ -6,7 +6,9 @@
 //     <h2 id="ports" data-keywords="порт; COM1; dialout">...</h2>
 //
 // separated by ";". A word listed under several headings appears once per
-// section, followed by the section's title. The file is UTF-8 HTML.
+// section, followed by the section's title. The file is UTF-8 HTML. The
+// marks %KP33_INI% and %KP33_DATA% in it show as this run's settings file
+// and data folder.
 
 #include <QDialog>
 #include <QList>

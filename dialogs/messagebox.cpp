@@ -11,12 +11,24 @@ std::function<bool(const MessageRequest &)> &answerer()
     return a;
 }
 
-bool show(QWidget *parent, const MessageRequest &r)
+// On Windows a window owned by a hidden one has no task-bar button and is
+// not shown before its owner is; at start the main window is not shown yet.
+QWidget *ownerOnScreen(QWidget *parent)
 {
+    const QWidget *window = parent ? parent->window() : nullptr;
+    return window && window->isVisible() && !window->isMinimized() ? parent : nullptr;
+}
+
+bool show(QWidget *parent, MessageRequest r)
+{
+    r.owner = ownerOnScreen(parent);
     if (answerer())
         return answerer()(r);
     QMessageBox box(r.icon, r.caption, BoxText(r.text),
-                    r.question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+                    r.question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, r.owner);
+    // Nothing else of the program may be on screen to lead the user to it.
+    if (!r.owner)
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
     if (r.question)
         box.setDefaultButton(QMessageBox::Yes);
     const int answer = box.exec();
@@ -35,7 +47,7 @@ QString BoxText(const QString &text)
 
 void ShowError(QWidget *parent, const QString &text)
 {
-    show(parent, {QStringLiteral("Ошибка"), text, QMessageBox::Critical, false});
+    show(parent, {QStringLiteral("Ошибка"), text, QMessageBox::Critical, false, nullptr});
 }
 
 void ShowWarning(QWidget *parent, const QString &text)
@@ -45,7 +57,7 @@ void ShowWarning(QWidget *parent, const QString &text)
 
 bool AskYesNo(QWidget *parent, const QString &text)
 {
-    return show(parent, {QStringLiteral("Вопрос"), text, QMessageBox::Question, true});
+    return show(parent, {QStringLiteral("Вопрос"), text, QMessageBox::Question, true, nullptr});
 }
 
 void SetMessageAnswerer(std::function<bool(const MessageRequest &)> a) { answerer() = std::move(a); }

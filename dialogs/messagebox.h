@@ -20,6 +20,11 @@ struct MessageRequest {
     QString text;      // as the program forms it, with its CR/LF line breaks
     QMessageBox::Icon icon;
     bool question;     // Yes/No rather than OK
+    // The window the box stands over: the parent asked for while its window
+    // is on screen. nullptr: a box of its own, with its own task-bar button,
+    // kept in front (before the main window is shown, or while it is hidden
+    // or minimised, a box over it would be out of sight with it).
+    QWidget *owner = nullptr;
 };
 
 // A test installs an answerer: it receives each box instead of the user and

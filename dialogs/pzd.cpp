@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -91,7 +92,8 @@ TPZD::TPZD(QWidget *parent, QPointer<QThread> thread) : QDialog(parent), m_threa
     SavePeriod->setText(QString::number(std::clamp<int>(PeriodSave.load(), 0, MaxPeriod)));
     NoSaveData->setChecked(!Save.load());
     (FileType.load() ? FileDataItem1 : FileDataItem0)->setChecked(true);
-    FilePath->setText(history().FileSave());
+    // Shown in the platform's own separators, as the user would type it.
+    FilePath->setText(QDir::toNativeSeparators(history().FileSave()));
     FilePath->setCursorPosition(0); // a long path shows from its start
     ApplyEnabledState();
 
@@ -204,9 +206,9 @@ void TPZD::FileDataClick() { ApplyEnabledState(); }
 
 void TPZD::BTN_SelectFileClick()
 {
-    const QString path = ChooseDataFile(this, FilePath->text());
+    const QString path = ChooseDataFile(this, QDir::fromNativeSeparators(FilePath->text()));
     if (!path.isEmpty()) {
-        FilePath->setText(path);
+        FilePath->setText(QDir::toNativeSeparators(path));
         FilePath->setCursorPosition(0);
     }
 }
@@ -302,8 +304,11 @@ void TPZD::BTN_OKClick()
     // still in it.
     SavePeriodExit();
     const bool chosen = ChosenFile();
-    const QString path = FilePath->text();
-    const bool changed = chosen != FileType.load() || path != history().FileSave();
+    // The path as shown is compared, so a name kept as it was stays the
+    // name stored, in whichever separators the settings file held it.
+    const bool edited = FilePath->text() != QDir::toNativeSeparators(history().FileSave());
+    const QString path = edited ? QDir::fromNativeSeparators(FilePath->text()) : history().FileSave();
+    const bool changed = chosen != FileType.load() || edited;
     // Unticked here, but the file would not open: recording still waits to
     // be switched on.
     const bool switchOn = !NoSaveData->isChecked() && !Save.load();

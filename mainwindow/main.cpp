@@ -20,7 +20,10 @@ int main(int argc, char **argv)
     if (!instance.acquire())
         return 0;
 
-    kp33::setProgramDir(QCoreApplication::applicationDirPath());
+    // Decided once: a folder that becomes writable later would split the
+    // settings and the data between two places within one run.
+    const QString dir = QCoreApplication::applicationDirPath();
+    kp33::setProgramDir(dir, kp33::FolderWritable(dir));
     kp33::TMain window;
     // 1 when the data file could not be opened at start; the program then
     // ends before its window is shown.

@@ -7,6 +7,8 @@
 #include "sensorbus/comport.h"
 #include "sensorbus/globals.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSettings>
 #include <algorithm>
@@ -171,16 +173,24 @@ void writeTemp(ProfileFile &f, const QString &sec, const char *key, long double 
 
 } // namespace
 
-QString SettingsPath() { return programDir() + QStringLiteral("KP33.ini"); }
+QString SettingsPath() { return settingsDir() + QStringLiteral("KP33.ini"); }
+
+QString SettingsSource()
+{
+    const QString own = SettingsPath();
+    if (!userFolders() || QFileInfo::exists(own))
+        return own;
+    return programDir() + QStringLiteral("KP33.ini");
+}
 
 void LoadSettings(Settings &s)
 {
     ProfileFile f;
-    const QString path = SettingsPath();
+    const QString path = SettingsSource();
     const ProfileFile::LoadResult r = f.load(path);
     if (r == ProfileFile::LoadResult::NotRegular || r == ProfileFile::LoadResult::Unreadable)
         report(QStringLiteral("файл настроек %1 не прочитан (%2), взяты значения по умолчанию")
-                   .arg(path, f.errorString()));
+                   .arg(QDir::toNativeSeparators(path), f.errorString()));
 
     const Settings d;
     s.SignalUse = readBool(f, General, "SignalUse", d.SignalUse);
@@ -236,7 +246,15 @@ bool SaveSettings(const Settings &s, std::uint8_t portToSave)
     ProfileFile f;
     const QString path = SettingsPath();
     // Read afresh, so whatever else the file holds now is what gets kept.
-    f.load(path);
+    if (f.load(path) == ProfileFile::LoadResult::Missing && userFolders()) {
+        // The first save in the user's folder starts from the program
+        // folder's file, which itself stays as it is.
+        ProfileFile start;
+        if (start.load(SettingsSource()) == ProfileFile::LoadResult::Loaded)
+            f.setContents(start.contents());
+        // Made at start; made again should it have gone since.
+        QDir().mkpath(settingsDir());
+    }
 
     writeInt(f, General, "SignalUse", s.SignalUse);
     writeInt(f, General, "ControlT", s.ControlT);
@@ -257,10 +275,11 @@ bool SaveSettings(const Settings &s, std::uint8_t portToSave)
     if (!f.writeString(Data, QStringLiteral("FileSave"), history().FileSave()))
         report(QStringLiteral("имя файла данных содержит перевод строки или NUL, "
                               "в %1 оставлено прежнее")
-                   .arg(path));
+                   .arg(QDir::toNativeSeparators(path)));
 
     if (!f.save()) {
-        report(QStringLiteral("не удалось записать настройки в %1: %2").arg(path, f.errorString()));
+        report(QStringLiteral("не удалось записать настройки в %1: %2")
+                   .arg(QDir::toNativeSeparators(path), f.errorString()));
         return false;
     }
     return true;

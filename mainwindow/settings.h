@@ -1,6 +1,7 @@
 #pragma once
-// The program's settings file, KP33.ini beside the program, and the
-// information record in the user's configuration.
+// The program's settings file, KP33.ini beside the program (or in the user's
+// folder when the program folder cannot be written), and the information
+// record in the user's configuration.
 //
 // LoL/HiL and FileSave live in history(); Save, PeriodSave and FileType in the
 // recording atomics; the rest in Settings, held by the main window. Loading
@@ -32,8 +33,13 @@ struct Settings {
     long double HiT = 125.0L;
 };
 
-// programDir() + "KP33.ini"
+// settingsDir() + "KP33.ini"
 QString SettingsPath();
+// Where the settings are read from: SettingsPath(), or, in the user's folder
+// before its first save, the KP33.ini of the program folder. An
+// administrator's file there is every user's starting point, kept line for
+// line (comments, [PORTS]) in the user's own file from the first save on.
+QString SettingsSource();
 
 // Reads every value (the [PORTS] section goes to setPortPath) and applies the
 // corrections: PORT 1..4, PeriodSave even 2..30 or 1, both temperature bands

@@ -88,12 +88,13 @@ void SetBusyFileSeam(std::function<bool(const QString &name)> busy, std::size_t 
 
 QString DirFailedMessage()
 {
-    return QStringLiteral("Невозможно создать каталог\r\r") + programDir() + QStringLiteral("DATA/");
+    return QStringLiteral("Невозможно создать каталог\r\r") +
+           QDir::toNativeSeparators(dataParentDir() + QStringLiteral("DATA/"));
 }
 
 QString NoAccessMessage(const QString &fileName, bool programEnds)
 {
-    QString text = QStringLiteral("Нет доступа к файлу\r\n") + fileName;
+    QString text = QStringLiteral("Нет доступа к файлу\r\n") + QDir::toNativeSeparators(fileName);
     if (programEnds)
         text += QStringLiteral("\r\r\nДальнейшая работа программы невозможна!");
     return text;
@@ -108,7 +109,7 @@ QByteArray FormatDataRow(const QString &hms, long double t, long double lol, lon
 
 namespace {
 
-QString dataDir() { return programDir() + QStringLiteral("DATA"); }
+QString dataDir() { return dataParentDir() + QStringLiteral("DATA"); }
 
 // DATA/ is made in either mode, so a later switch to automatic names finds it.
 bool makeDataDir()

@@ -1,6 +1,7 @@
 #pragma once
 // The data file: one comma-separated row per recording period, in the daily
-// file DATA/dd-MM-yyyy.csv beside the program or in a file the user chose.
+// file DATA/dd-MM-yyyy.csv beside the program (in the user's data folder when
+// the program folder cannot be written) or in a file the user chose.
 
 #include "measurement/datafileio.h"
 
@@ -104,6 +105,7 @@ void SetBusyFileSeam(std::function<bool(const QString &name)> busy, std::size_t 
 // The row text for time hms and the three temperatures (point decimals).
 QByteArray FormatDataRow(const QString &hms, long double t, long double lol, long double hil);
 
+// Paths in messages are in the platform's own separators.
 QString DirFailedMessage();
 // programEnds: the closing line "Дальнейшая работа программы невозможна!",
 // left out where the program goes on (a choice made in the recording dialog).

@@ -1,5 +1,8 @@
 #include "sensorbus/globals.h"
 
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <cmath>
 #include <cstdio>
 
@@ -11,21 +14,71 @@ std::atomic<std::uint32_t> SensorROM[2]{{0}, {0}};
 std::atomic<bool> IsWinNT{true};
 
 namespace {
-QString &programDirStorage()
+
+struct Folders {
+    QString program;
+    QString settings;
+    QString dataParent;
+    bool user = false;
+};
+
+Folders &folders()
 {
-    static QString dir;
+    static Folders f;
+    return f;
+}
+
+QString withSlash(QString dir)
+{
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
     return dir;
 }
+
+// The user's own folder of that kind for this program; the program folder
+// when the system names none.
+QString userFolder(QStandardPaths::StandardLocation kind, const QString &fallback)
+{
+    const QString base = QStandardPaths::writableLocation(kind);
+    return base.isEmpty() ? fallback : withSlash(base) + QStringLiteral("KP33/");
+}
+
 } // namespace
 
-QString programDir() { return programDirStorage(); }
+QString programDir() { return folders().program; }
+QString settingsDir() { return folders().settings; }
+QString dataParentDir() { return folders().dataParent; }
+bool userFolders() { return folders().user; }
 
-void setProgramDir(const QString &dir)
+void setProgramDir(const QString &dir, bool writable)
 {
-    QString d = dir;
-    if (!d.endsWith(QLatin1Char('/')))
-        d += QLatin1Char('/');
-    programDirStorage() = d;
+    Folders &f = folders();
+    f.program = withSlash(dir);
+    f.user = !writable;
+    if (writable) {
+        f.settings = f.dataParent = f.program;
+        return;
+    }
+    // Generic locations, not the application ones: those would add the
+    // organisation and program names Qt was given, and on Windows both
+    // generic ones are %LOCALAPPDATA%, as the user expects.
+    f.settings = userFolder(QStandardPaths::GenericConfigLocation, f.program);
+    f.dataParent = userFolder(QStandardPaths::GenericDataLocation, f.program);
+    // Made here, once: what then fails is reported where the folder is used
+    // (DATA/ cannot be made, KP33.ini cannot be written), with its name.
+    QDir().mkpath(f.settings);
+    QDir().mkpath(f.dataParent);
+}
+
+bool FolderWritable(const QString &dir)
+{
+    // A random name, made exclusively: a probe left behind by a crash never
+    // makes a writable folder look read-only.
+    QTemporaryFile probe(withSlash(dir) + QStringLiteral("KP33-probe-XXXXXX.tmp"));
+    if (!probe.open())
+        return false;
+    probe.close();
+    return probe.remove();
 }
 
 QString TempToStr(long double t)

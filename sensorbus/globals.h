@@ -29,10 +29,26 @@ extern std::atomic<std::uint32_t> SensorROM[2];
 // 2-second cycle and even recording periods.
 extern std::atomic<bool> IsWinNT;
 
-// Directory of the program with a trailing "/": home of KP33.ini and DATA/.
-// Set once at start (tests point it at a temporary folder) before any thread runs.
+// Directory of the program with a trailing "/": home of HELP/, and of
+// KP33.ini and DATA/ when the folder can be written.
 QString programDir();
-void setProgramDir(const QString &dir);
+// Where KP33.ini is and where DATA/ is made, each with a trailing "/". Both
+// are programDir() unless the program folder cannot be written (a system-wide
+// install, a read-only share); then they are folders of the user's own:
+// Windows %LOCALAPPDATA%\KP33\ for both, Linux $XDG_CONFIG_HOME/KP33/ and
+// $XDG_DATA_HOME/KP33/.
+QString settingsDir();
+QString dataParentDir();
+// True when settings and data live in the user's folders.
+bool userFolders();
+// Set once at start, before any thread runs; tests point it at a temporary
+// folder. writable false (what the start finds by FolderWritable) moves the
+// settings and the data to the user's folders and makes them.
+void setProgramDir(const QString &dir, bool writable = true);
+// Whether a file can be made and removed in dir. Tried, not read from
+// permission bits: an administrator, an ACL, a read-only mount or a share
+// each decide otherwise than the bits say.
+bool FolderWritable(const QString &dir);
 
 // One decimal, a point whatever the locale, no thousands separator. The value
 // is first taken to 18 significant digits and then rounded half away from

@@ -15,6 +15,7 @@
 #include <QStyleFactory>
 #include <QTextBrowser>
 #include <QtTest>
+#include <optional>
 #include <unistd.h>
 
 using namespace kp33;
@@ -75,6 +76,8 @@ private slots:
     void unavailableHelp_data();
     void unavailableHelp();
     void shippedHelp();
+    void helpNamesThisRunsFolders_data();
+    void helpNamesThisRunsFolders();
     void helpNavigation();
     void f1OpensOneViewer();
 };
@@ -253,7 +256,8 @@ void TestAbout::shippedHelp()
     const QStringList sections{
         "Начало работы", "Подключение датчика и выбор порта", "Измерение и демонстрационный режим",
         "График, границы и допустимая температура", "Аварийная сигнализация", "Запись данных",
-        "Параметры датчика и цвета", "Файл настроек", "Устранение неполадок", "О программе",
+        "Параметры датчика и цвета", "Файл настроек", "Где хранятся файлы", "Устранение неполадок",
+        "О программе",
     };
     QCOMPARE(viewer.contents(), sections);
 
@@ -275,6 +279,40 @@ void TestAbout::shippedHelp()
     QCOMPARE(ids.size(), sections.size());
     for (const auto &m : QRegularExpression(QStringLiteral("href=\"([^\"]*)\"")).globalMatch(html))
         QVERIFY2(ids.contains(m.captured(1)), qPrintable(m.captured(1)));
+}
+
+void TestAbout::helpNamesThisRunsFolders_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("a program folder the user may write") << true;
+    QTest::newRow("a read-only program folder") << false;
+}
+
+// The help says where this run keeps its settings and its data, in the
+// platform's own separators.
+void TestAbout::helpNamesThisRunsFolders()
+{
+    QFETCH(bool, writable);
+    std::optional<test::ProgramFolder> program;
+    std::optional<test::UserFolders> user;
+    QString settings, data;
+    if (writable) {
+        program.emplace();
+        settings = data = program->path();
+    } else {
+        user.emplace();
+        settings = user->settings();
+        data = user->data();
+        QVERIFY2(!settings.isEmpty() && !data.isEmpty(), "the system names no folder of the user's");
+    }
+    HelpViewer viewer(nullptr, QStringLiteral(KP33_HELP_FILE));
+    QVERIFY(viewer.isLoaded());
+    const QString page = child<QTextBrowser>(&viewer, "Page")->toPlainText();
+    const QString says = QStringLiteral("Сейчас настройки записываются в файл %1, а записи измерений — в папку %2.")
+                             .arg(QDir::toNativeSeparators(settings + "KP33.ini"),
+                                  QDir::toNativeSeparators(data + "DATA"));
+    QVERIFY2(page.simplified().contains(says), qPrintable(says));
+    QVERIFY(!page.contains("%KP33_"));
 }
 
 void TestAbout::helpNavigation()

@@ -25,6 +25,7 @@
 #include <QtTest>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 using namespace kp33;
 using kp33::test::Probe;
@@ -805,10 +806,15 @@ void TestPZD::saveFileDialog_data()
     QTest::addColumn<int>("filter");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("result");
-    QTest::newRow("bare name, data files") << 0 << "log" << "log.csv";
-    QTest::newRow("own extension kept") << 0 << "log.txt" << "log.txt";
-    QTest::newRow("bare name, all files") << 1 << "log" << "log";
-    QTest::newRow("existing file, no question") << 0 << "old.csv" << "old.csv";
+    // The start is beside the current file, or where DATA/ is when that
+    // file's folder is gone; that folder is the user's own when the program
+    // folder cannot be written.
+    QTest::addColumn<bool>("folderGone");
+    QTest::newRow("bare name, data files") << 0 << "log" << "log.csv" << false;
+    QTest::newRow("own extension kept") << 0 << "log.txt" << "log.txt" << false;
+    QTest::newRow("bare name, all files") << 1 << "log" << "log" << false;
+    QTest::newRow("existing file, no question") << 0 << "old.csv" << "old.csv" << false;
+    QTest::newRow("folder gone, read-only program folder") << 0 << "log" << "log.csv" << true;
 }
 
 void TestPZD::saveFileDialog()
@@ -816,10 +822,16 @@ void TestPZD::saveFileDialog()
     QFETCH(int, filter);
     QFETCH(QString, typed);
     QFETCH(QString, result);
+    QFETCH(bool, folderGone);
     {
         QFile old(m_folder->path() + "old.csv");
         QVERIFY(old.open(QIODevice::WriteOnly));
     }
+    std::optional<test::UserFolders> user;
+    if (folderGone)
+        user.emplace();
+    const QString start = folderGone ? user->data() : m_folder->path();
+    QString startedIn;
     QString title;
     QStringList filters;
     bool noQuestion = false;
@@ -829,6 +841,7 @@ void TestPZD::saveFileDialog()
         if (!dialog)
             return;
         title = dialog->windowTitle();
+        startedIn = dialog->directory().absolutePath() + '/';
         filters = dialog->nameFilters();
         noQuestion = dialog->testOption(QFileDialog::DontConfirmOverwrite);
         dialog->selectNameFilter(filters.value(filter));
@@ -842,12 +855,13 @@ void TestPZD::saveFileDialog()
         });
         static_cast<QDialog *>(dialog)->accept();
     });
-    const QString got = ChooseDataFile(nullptr, m_folder->path() + "old.csv");
+    const QString got = ChooseDataFile(nullptr, m_folder->path() + (folderGone ? "gone/x.csv" : "old.csv"));
     QCOMPARE(title, QStringLiteral("Выбор файла"));
+    QCOMPARE(startedIn, start);
     QCOMPARE(filters, (QStringList{"Файлы данных (*.csv)", "Все файлы (*)"}));
     QVERIFY(noQuestion);
     QVERIFY(boxes.isEmpty());
-    QCOMPARE(got, m_folder->path() + result);
+    QCOMPARE(got, start + result);
     // Qt's file dialog keeps its history in a file that every Qt program of
     // the user shares; this program writes nothing there.
     QCOMPARE(QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());

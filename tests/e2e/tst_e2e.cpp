@@ -6,11 +6,13 @@
 
 #include "support/testsupport.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -240,8 +242,16 @@ struct Program {
     // The temperatures a row may hold; the simulator's and the error mark.
     QList<QByteArray> allowed;
 
+    // The program's folder inside the test's folder (empty: the test's folder
+    // itself), a command that starts it as another user (before its path),
+    // and environment of the test's own over the usual.
+    QString home;
+    QStringList runAs;
+    QMap<QString, QString> environment;
+
     // KP33_E2E_KEEP set: the folders stay behind for a look after a failure.
     Program() { dir.setAutoRemove(!qEnvironmentVariableIsSet("KP33_E2E_KEEP")); }
+    QString programFile() const { return path(home.isEmpty() ? QStringLiteral("kp33") : home + "/kp33"); }
     QString path(const QString &name) const { return dir.filePath(name); }
     // As the program sees its own folder: symbolic links resolved.
     QString canonicalDir() const { return QFileInfo(dir.path()).canonicalFilePath(); }
@@ -294,18 +304,19 @@ struct Program {
         if (x.display().isEmpty() && !x.start())
             return false;
         const QString program = qEnvironmentVariable("KP33_PROGRAM");
-        if (program.isEmpty() || (!QFile::exists(path("kp33")) && !QFile::copy(program, path("kp33"))))
+        if (program.isEmpty() || (!QFile::exists(programFile()) && !QFile::copy(program, programFile())))
             return false;
         // Its own runtime, configuration and temporary folders: the
         // single-instance lock of another test or of the developer's own copy
         // never meets this one.
-        for (const char *sub : {"rt", "config", "tmp"})
+        for (const char *sub : {"rt", "config", "data", "tmp"})
             QDir(dir.path()).mkpath(sub);
         QFile::setPermissions(path("rt"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", path("rt"));
         env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("XDG_DATA_HOME", path("data"));
         env.insert("TMPDIR", path("tmp"));
         env.insert("DISPLAY", x.display());
         env.insert("QT_QPA_PLATFORM", "xcb");
@@ -320,11 +331,16 @@ struct Program {
         const QString lsan = env.value("LSAN_OPTIONS");
         const QString own = "suppressions=" + path("lsan.supp");
         env.insert("LSAN_OPTIONS", lsan.isEmpty() ? own : lsan + ':' + own);
+        for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+            env.insert(it.key(), it.value());
         proc.setProcessEnvironment(env);
         // Its own log beside it, shown when a test fails.
         proc.setStandardOutputFile(path("kp33.log"), QIODevice::Append);
         proc.setStandardErrorFile(path("kp33.log"), QIODevice::Append);
-        proc.start(path("kp33"), {});
+        if (runAs.isEmpty())
+            proc.start(programFile(), {});
+        else
+            proc.start(runAs.first(), runAs.mid(1) << programFile());
         return proc.waitForStarted(5000);
     }
     bool running() const { return proc.state() != QProcess::NotRunning; }
@@ -533,6 +549,7 @@ private slots:
     void sigtermClosesInOrderWhateverIsOnScreen();
     void secondStartKeepsAnOpenDialogInFront();
     void everyDialogAndATypoLeaveRecordingAndOtherFilesAlone();
+    void readOnlyProgramFolderKeepsEverythingInTheUsersFolders();
 };
 
 void TestEndToEnd::initTestCase()
@@ -1136,14 +1153,127 @@ void TestEndToEnd::everyDialogAndATypoLeaveRecordingAndOtherFilesAlone()
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
 
     // Of the folders the program was given besides its own, only its
-    // information record holds a file now.
+    // information record holds a file now: a folder it may write keeps
+    // settings and data beside the program.
     QStringList outside;
-    for (const char *folder : {"config", "tmp", "rt"}) {
+    for (const char *folder : {"config", "data", "tmp", "rt"}) {
         QDirIterator it(p.path(folder), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
         while (it.hasNext())
             outside << QDir(p.dir.path()).relativeFilePath(it.next());
     }
     QCOMPARE(outside, QStringList{"config/KP33/Information.conf"});
+}
+
+// Installed for every user (under /usr, in C:\Program Files), the program
+// runs from a folder its user cannot write. Settings and rows then go to the
+// user's own folders, the program folder's KP33.ini is where the settings
+// start, and nothing is written beside the program. As root every folder can
+// be written, so the program runs as an unprivileged user.
+void TestEndToEnd::readOnlyProgramFolderKeepsEverythingInTheUsersFolders()
+{
+    Program p;
+    p.allowed = {"23.5"};
+    p.home = "prog";
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t Nobody = 65534;
+    const uid_t user = root ? Nobody : ::geteuid();
+    if (root) {
+        const QString setpriv = QStandardPaths::findExecutable("setpriv");
+        if (setpriv.isEmpty())
+            QSKIP("running as root without setpriv (util-linux): no unprivileged user to start the program as");
+        p.runAs = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    const auto owned = [&](const QString &folder) {
+        return QDir().mkpath(p.path(folder)) &&
+               (!root || ::chown(QFile::encodeName(p.path(folder)).constData(), user, user) == 0);
+    };
+    // The test's folder is its own (0700); the other user must reach into it.
+    QVERIFY(QFile::setPermissions(p.dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                    QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                                    QFileDevice::ExeGroup));
+    QVERIFY(owned("user"));
+    const std::pair<const char *, const char *> folders[] = {
+        {"HOME", "home"},           {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"},
+        {"XDG_CACHE_HOME", "cache"}, {"XDG_RUNTIME_DIR", "rt"},     {"TMPDIR", "tmp"},
+    };
+    for (const auto &[variable, folder] : folders) {
+        const QString where = QStringLiteral("user/") + folder;
+        QVERIFY2(owned(where), folder);
+        p.environment.insert(variable, p.path(where));
+    }
+    QVERIFY(QFile::setPermissions(p.path("user/rt"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    QVERIFY(p.startSim({"--temp", "23.5", "--conversion", "instant"}));
+    // The simulator's terminal is its own (root's) until handed over.
+    const QString terminal = QFileInfo(p.port()).symLinkTarget();
+    QVERIFY(!terminal.isEmpty());
+    if (root)
+        QVERIFY(::chown(QFile::encodeName(terminal).constData(), user, user) == 0);
+
+    // The folder as an administrator leaves it: the program and a KP33.ini
+    // prepared for every user.
+    QVERIFY(QDir().mkpath(p.path("prog")));
+    const QByteArray shipped = "; prepared for every user\n" + iniText({{"GENERAL/AutoRun", "1"}, {"LEVELS/LoL", "-10"}}, p.port());
+    {
+        QFile f(p.path("prog/KP33.ini"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(shipped) == shipped.size());
+    }
+    QVERIFY(QFile::copy(qEnvironmentVariable("KP33_PROGRAM"), p.programFile()));
+    const auto listing = [&] {
+        return QDir(p.path("prog")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    };
+    const QStringList before = listing();
+    const QFileDevice::Permissions folderMode = QFile::permissions(p.path("prog"));
+    if (!root)
+        QVERIFY(QFile::setPermissions(p.path("prog"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    // Left writable again for the test's own clean-up.
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(p.path("prog"), folderMode); });
+
+    // Tried as that user, as the program will: no folder of the test's
+    // chain may stand in its way, and the program folder must refuse it.
+    const auto asUser = [&](const QStringList &command) {
+        QProcess tool;
+        tool.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        const QStringList all = p.runAs + command;
+        tool.start(all.first(), all.mid(1));
+        return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    };
+    if (!asUser({"test", "-x", p.programFile()}))
+        QSKIP(qPrintable(QStringLiteral("user %1 cannot reach %2").arg(user).arg(p.programFile())));
+    if (asUser({"touch", p.path("prog/probe")})) {
+        QFile::remove(p.path("prog/probe"));
+        QSKIP(qPrintable(QStringLiteral("user %1 can write %2 after all").arg(user).arg(p.path("prog"))));
+    }
+
+    QVERIFY(p.start());
+    const QString data = "user/data/KP33/DATA";
+    const auto wrong = [&] { return badRows(p.rows(data), p.allowed); };
+    QVERIFY2(p.waitFor([&] { return p.rows(data).size() >= 3 || !wrong().isEmpty(); }) && wrong().isEmpty(),
+             qPrintable("no rows in the user's data folder " + wrong()));
+    // The band the program folder's file gave is the one in force.
+    for (const QByteArray &row : p.rows(data))
+        QVERIFY2(row.endsWith(",23.5,-10.0,125.0\r"), row.constData());
+    QVERIFY(p.terminate());
+    QVERIFY(p.closedNormally());
+
+    QFile ini(p.path("user/config/KP33/KP33.ini"));
+    QVERIFY2(ini.open(QIODevice::ReadOnly), "no KP33.ini in the user's configuration folder");
+    const QByteArray saved = ini.readAll();
+    QVERIFY2(saved.startsWith("; prepared for every user\n"), saved.constData());
+    QVERIFY(saved.contains("[PORTS]\nCOM1=" + p.port().toUtf8() + '\n'));
+    const QString mismatch = settingsMismatch(saved, {{"GENERAL/AutoRun", "1"}, {"LEVELS/LoL", "-10"}},
+                                              p.path("user/data/KP33"));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QVERIFY(QFile::exists(p.path("user/config/KP33/Information.conf")));
+    QVERIFY2(QByteArray(p.data(data)).endsWith("\r\n"), "the last row is not complete");
+
+    // Beside the program, everything as the administrator left it.
+    QCOMPARE(listing(), before);
+    QFile left(p.path("prog/KP33.ini"));
+    QVERIFY(left.open(QIODevice::ReadOnly));
+    QCOMPARE(left.readAll(), shipped);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

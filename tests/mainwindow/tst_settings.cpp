@@ -6,11 +6,13 @@
 #include "measurement/history.h"
 #include "measurement/recording.h"
 #include "sensorbus/comport.h"
+#include "sensorbus/globals.h"
 #include "support/testsupport.h"
 
 #include <QDir>
 #include <QLocale>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -96,6 +98,9 @@ private slots:
     void fileSaveWithLineBreakNotWritten();
     void unwritable_data();
     void unwritable();
+    void programFolderTried_data();
+    void programFolderTried();
+    void readOnlyProgramFolderStartsTheUsersFile();
     void pythonReadsTheFile();
     void registryRecord();
 
@@ -415,7 +420,7 @@ void TestSettings::unwritable()
     QCOMPARE(double(s.HiT), 125.0);
     QVERIFY(!SaveSettings(s, 1));
     const QString text = err.take();
-    QVERIFY2(text.contains(SettingsPath()), qPrintable(text));
+    QVERIFY2(text.contains(QDir::toNativeSeparators(SettingsPath())), qPrintable(text));
     QVERIFY(text.endsWith('\n'));
 
     const QFileInfo after(SettingsPath());
@@ -424,6 +429,91 @@ void TestSettings::unwritable()
     QVERIFY(!after.isFile());
     if (kind == "directory")
         QVERIFY(QFileInfo::exists(SettingsPath() + "/x"));
+}
+
+void TestSettings::programFolderTried_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("a folder of our own") << "folder" << true;
+    QTest::newRow("a folder that is not there") << "missing" << false;
+    QTest::newRow("a file, not a folder") << "file" << false;
+}
+
+void TestSettings::programFolderTried()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, writable);
+    QTemporaryDir dir;
+    QString folder = dir.path();
+    if (kind == "missing") {
+        folder += "/gone";
+    } else if (kind == "file") {
+        folder += "/plain";
+        QFile f(folder);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(FolderWritable(folder), writable);
+    // The probe leaves nothing behind.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+             kind == "file" ? QStringList{"plain"} : QStringList{});
+}
+
+// A program folder the user cannot write (a system-wide install): a
+// KP33.ini there is where the user's settings start, and every save goes to
+// the user's own folder, on Windows %LOCALAPPDATA%\KP33.
+void TestSettings::readOnlyProgramFolderStartsTheUsersFile()
+{
+    test::UserFolders folders;
+    QVERIFY2(!folders.settings().isEmpty(), "the system names no folder of the user's");
+    QCOMPARE(programDir(), folders.program()); // the help is still read there
+    QCOMPARE(settingsDir(), folders.settings());
+    QCOMPARE(SettingsPath(), folders.settings() + "KP33.ini");
+    QVERIFY(QFileInfo(folders.settings()).isDir());
+    const QString own = SettingsPath();
+    // Suites share a Wine prefix's %LOCALAPPDATA%: only this file is ours.
+    QFile::remove(own);
+    const auto forget = qScopeGuard([&] { QFile::remove(own); });
+
+    const QString shipped = folders.program() + "KP33.ini";
+    const QByteArray start = "; prepared for every user\r\n[GENERAL]\r\nPORT=3\r\n[LEVELS]\r\nLoL=-10\r\n"
+                             "[PORTS]\r\nCOM1=/dev/ttyACM0\r\n";
+    {
+        QFile f(shipped);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(start);
+    }
+    Settings s;
+    LoadSettings(s);
+    QCOMPARE(int(s.PORT), 3);
+    QCOMPARE(double(history().LoL()), -10.0);
+    QCOMPARE(portPath("COM1"), std::string("/dev/ttyACM0"));
+    QVERIFY(!QFile::exists(own)); // nothing is written before the close
+
+    QVERIFY(SaveSettings(s, 2));
+    // Its lines first, as they were; the sections it lacks follow.
+    const QByteArray fresh = FreshFile;
+    const auto section = [&](const char *name) {
+        const qsizetype from = fresh.indexOf(name);
+        const qsizetype to = fresh.indexOf('[', from + 1);
+        return fresh.mid(from, to < 0 ? -1 : to - from);
+    };
+    QByteArray expected = "; prepared for every user\n[GENERAL]\nPORT=2\nSignalUse=1\nControlT=1\nAutoScale=1\n"
+                          "AutoRun=0\n[LEVELS]\nLoL=-10\nHiL=125\n[PORTS]\nCOM1=/dev/ttyACM0\n" +
+                          section("[COLORS]") + section("[LIMITS]") + section("[DATA]");
+    QCOMPARE(readIni(), expected.replace("\n", "\r\n"));
+    // The program folder holds what it held, byte for byte.
+    QFile f(shipped);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), start);
+    f.close();
+    QCOMPARE(QDir(folders.program()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"KP33.ini"});
+
+    // From now on the user's file is the one read.
+    writeIni("[GENERAL]\nPORT=4\n");
+    LoadSettings(s);
+    QCOMPARE(int(s.PORT), 4);
 }
 
 void TestSettings::pythonReadsTheFile()

@@ -220,6 +220,9 @@ void TestTMain::keyboardStartsOnStartStop()
     // Space presses it: no sensor, so the question, answered Yes.
     QTest::keyClick(w.windowHandle(), Qt::Key_Space);
     QVERIFY(QTest::qWaitFor([] { return RunState.load() == rsRunning; }, 5000));
+    // Over a window on screen, the question stands over it.
+    QVERIFY(fx.messages.last().question);
+    QCOMPARE(fx.messages.last().owner, &w);
     QCOMPARE(button->text(), QStringLiteral("&Стоп"));
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -548,6 +551,9 @@ void TestTMain::dataFileFailureAtStartSavesNothing()
     QCOMPARE(fx.messageTexts(), QStringList{failed == "dir" ? DirFailedMessage() : NoAccessMessage(dir + failed)});
     QCOMPARE(fx.messages[0].caption, QStringLiteral("Ошибка"));
     QCOMPARE(fx.messages[0].icon, QMessageBox::Critical);
+    // The window is not on screen yet: the box stands on its own, or it
+    // would be out of sight (on Windows without a task-bar button).
+    QCOMPARE(fx.messages[0].owner, nullptr);
     QCOMPARE(fx.ini(), ini); // nothing saved
     if (!fileSave.isEmpty())
         QVERIFY(!QFile::exists(dir + fileSave));

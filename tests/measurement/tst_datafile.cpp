@@ -7,6 +7,7 @@
 #include "sensorbus/globals.h"
 #include "support/testsupport.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 using namespace kp33;
@@ -65,6 +66,8 @@ private slots:
     void holdKeepsThreadOffTheFile();
     void fullDiskEndsSessionAndKeepsEarlierRows();
     void dataFolderBlockedByFile();
+    void readOnlyProgramFolderRecordsForTheUser_data();
+    void readOnlyProgramFolderRecordsForTheUser();
     void notAFileRefused_data();
     void notAFileRefused();
     void sharedWhileOpenAnyName_data();
@@ -267,7 +270,7 @@ void TestDataFile::dataFolderBlockedByFile()
     QVERIFY(r.dirFailed);
     QCOMPARE(r.messages, (QStringList{DirFailedMessage(),
                                       NoAccessMessage(m_folder->path() + "DATA/07-12-2026.csv")}));
-    QCOMPARE(DirFailedMessage(), "Невозможно создать каталог\r\r" + m_folder->path() + "DATA/");
+    QCOMPARE(DirFailedMessage(), "Невозможно создать каталог\r\r" + QDir::toNativeSeparators(m_folder->path() + "DATA/"));
     QCOMPARE(readAll(m_folder->path() + "DATA"), QByteArray("not a folder"));
 
     // From the thread: the messages, a close request, no further rows.
@@ -281,6 +284,55 @@ void TestDataFile::dataFolderBlockedByFile()
     QCOMPARE(probe.updates, 2);
     QCOMPARE(probe.errors, r.messages);
     QCOMPARE(probe.closeRequests, 1);
+}
+
+void TestDataFile::readOnlyProgramFolderRecordsForTheUser_data()
+{
+    QTest::addColumn<bool>("blockData"); // a file named DATA where the folder belongs
+    QTest::newRow("the daily file") << false;
+    QTest::newRow("DATA cannot be made") << true;
+}
+
+// A program folder the user cannot write: DATA/ is made in the user's data
+// folder (on Windows %LOCALAPPDATA%\KP33), and the messages name that one.
+void TestDataFile::readOnlyProgramFolderRecordsForTheUser()
+{
+    QFETCH(bool, blockData);
+    test::UserFolders folders;
+    QVERIFY2(!folders.data().isEmpty(), "the system names no folder of the user's");
+    QCOMPARE(dataParentDir(), folders.data());
+    const QString data = folders.data() + "DATA";
+    const QString name = data + "/07-12-2026.csv";
+    // Suites share a Wine prefix's %LOCALAPPDATA%: only DATA/ is this suite's.
+    QDir(data).removeRecursively();
+    QFile::remove(data);
+    const auto forget = qScopeGuard([&] {
+        CloseDataFile();
+        QDir(data).removeRecursively();
+        QFile::remove(data);
+    });
+    if (blockData) {
+        QFile blocker(data);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+
+    const DataFileResult r = OpenDataFile();
+    QCOMPARE(r.ok, !blockData);
+    QCOMPARE(history().FileSave(), name);
+    const QString shown = QDir::toNativeSeparators(data + "/");
+    QCOMPARE(DirFailedMessage(), "Невозможно создать каталог\r\r" + shown);
+    QCOMPARE(NoAccessMessage(name, false), "Нет доступа к файлу\r\n" + shown + "07-12-2026.csv");
+    if (blockData) {
+        QCOMPARE(r.messages, (QStringList{DirFailedMessage(), NoAccessMessage(name)}));
+    } else {
+        QVERIFY(r.messages.isEmpty());
+        history().StoreAndUpdate(21.0L);
+        QVERIFY(WriteDataRow(21.0L).ok);
+        QCOMPARE(rows(name), QList<QByteArray>{"12:00:00,21.0,-55.0,125.0\r"});
+    }
+    // Nothing in the program folder.
+    QCOMPARE(QDir(folders.program()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{});
 }
 
 void TestDataFile::notAFileRefused_data()

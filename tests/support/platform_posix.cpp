@@ -9,6 +9,9 @@ namespace kp33::test {
 
 const bool HasFifos = true;
 const bool RecordIsAFile = true;
+const bool UserFoldersFollowXdg = true;
+
+QString LocalAppData() { return {}; }
 
 bool MakeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
 

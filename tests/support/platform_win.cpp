@@ -10,6 +10,9 @@ namespace kp33::test {
 // the file system.
 const bool HasFifos = false;
 const bool RecordIsAFile = false;
+const bool UserFoldersFollowXdg = false;
+
+QString LocalAppData() { return QDir::fromNativeSeparators(qEnvironmentVariable("LOCALAPPDATA")); }
 
 bool MakeFifo(const QString &) { return false; }
 

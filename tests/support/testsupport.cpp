@@ -53,6 +53,30 @@ ProgramFolder::ProgramFolder() { setProgramDir(m_dir.path()); }
 
 QString ProgramFolder::path() const { return m_dir.path() + QLatin1Char('/'); }
 
+UserFolders::UserFolders()
+    : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldData(qgetenv("XDG_DATA_HOME"))
+{
+    if (UserFoldersFollowXdg) {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_xdgConfig.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_xdgData.path()));
+        m_settings = m_xdgConfig.path() + QStringLiteral("/KP33/");
+        m_data = m_xdgData.path() + QStringLiteral("/KP33/");
+    } else if (const QString base = LocalAppData(); !base.isEmpty()) {
+        m_settings = m_data = base + QStringLiteral("/KP33/");
+    }
+    setProgramDir(m_program.path(), false);
+}
+
+UserFolders::~UserFolders()
+{
+    if (UserFoldersFollowXdg) {
+        // Empty and unset mean the same to the XDG rules.
+        qputenv("XDG_CONFIG_HOME", m_oldConfig);
+        qputenv("XDG_DATA_HOME", m_oldData);
+    }
+    setProgramDir(m_program.path());
+}
+
 QString SensorSim::executable()
 {
     const QByteArray env = qgetenv("KP33_SENSOR_SIM");

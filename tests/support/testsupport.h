@@ -58,6 +58,40 @@ private:
     QTemporaryDir m_dir;
 };
 
+// A fresh program folder taken as one that cannot be written, as the start
+// would find it: settings and data go to the user's folders. Where those
+// should be is worked out here without Qt's help: on Linux the test's own
+// XDG_CONFIG_HOME and XDG_DATA_HOME, pointed at fresh folders for the life of
+// the object; on Windows %LOCALAPPDATA%\KP33\ of the test's Wine prefix,
+// which suites share, so each removes only what it made there.
+class UserFolders {
+public:
+    UserFolders();
+    ~UserFolders();
+    UserFolders(const UserFolders &) = delete;
+    UserFolders &operator=(const UserFolders &) = delete;
+
+    QString program() const { return m_program.path() + QLatin1Char('/'); }
+    // Where KP33.ini and DATA/ belong, each with a trailing "/"; empty when
+    // the system names no such folder.
+    QString settings() const { return m_settings; }
+    QString data() const { return m_data; }
+
+private:
+    QTemporaryDir m_program;
+    QTemporaryDir m_xdgConfig;
+    QTemporaryDir m_xdgData;
+    QByteArray m_oldConfig;
+    QByteArray m_oldData;
+    QString m_settings;
+    QString m_data;
+};
+
+// Linux: the user's folders follow XDG_CONFIG_HOME and XDG_DATA_HOME.
+// Windows: both are %LOCALAPPDATA% (LocalAppData() in "/" form).
+extern const bool UserFoldersFollowXdg;
+QString LocalAppData();
+
 // kp33-sensor-sim on a pseudo-terminal, killed when this goes out of scope.
 class SensorSim {
 public:

@@ -1,6 +1,7 @@
 // The Windows serial layer against simulators on the Linux side of Wine,
 // started and mapped to COM ports by tools/windows/test-wine.sh:
 //   KP33_COM1_TRACE    trace of the simulator behind COM1, which traces opens
+//   KP33_COM1_CONTROL  its control FIFO
 //   KP33_COM2_CONTROL  control FIFO of the simulator behind COM2, which
 //                      vanishes in the middle of a burst
 // Both are Windows paths (Z:...).
@@ -12,20 +13,29 @@
 
 #include <QtTest>
 #include <memory>
+#include <vector>
 
 using namespace kp33;
 
 namespace {
 
-int opensTraced(const QString &trace)
+int traced(const QString &trace, const QByteArray &line)
 {
     QFile f(trace);
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     int n = 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        n += line.trimmed() == "OPEN";
+    for (const QByteArray &l : f.readAll().split('\n'))
+        n += l.trimmed() == line;
     return n;
+}
+
+int opensTraced(const QString &trace) { return traced(trace, "OPEN"); }
+
+bool tell(const QString &control, const QByteArray &line)
+{
+    QFile ctl(control);
+    return ctl.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && ctl.write(line + '\n') == line.size() + 1;
 }
 
 bool openAt9600(const char *name)
@@ -48,6 +58,7 @@ private slots:
     void cleanup();
 
     void probeOpensNothing();
+    void ownCancelIsNotGone();
     void adapterVanishingMidBurst();
 
 private:
@@ -96,6 +107,30 @@ void TestComPort::probeOpensNothing()
     QVERIFY(AccessCOM("COM1"));
 }
 
+void TestComPort::ownCancelIsNotGone()
+{
+    const QString trace = qEnvironmentVariable("KP33_COM1_TRACE");
+    const QString control = qEnvironmentVariable("KP33_COM1_CONTROL");
+    if (trace.isEmpty() || control.isEmpty())
+        QSKIP("needs the simulators of tools/windows/test-wine.sh");
+    QVERIFY(openAt9600("COM1"));
+    // The adapter stops taking characters, as a driver that never drains.
+    QVERIFY(tell(control, "fault stall on"));
+    QTRY_COMPARE_WITH_TIMEOUT(traced(trace, "FAULT stall on"), 1, 5000);
+    // More than the pseudo-terminal holds: the write is still under way at
+    // its bound and is cancelled. What went before the cancel is reported,
+    // and the cancel alone does not make the port gone.
+    std::vector<std::uint8_t> burst(1 << 20, 0xFF);
+    const std::uint32_t sent = TxDataCOM(burst.data(), static_cast<std::uint32_t>(burst.size()));
+    QVERIFY2(sent > 0 && sent < burst.size(), qPrintable(QString::number(sent)));
+    QVERIFY(PortAlive());
+    // Draining again, the port works on.
+    QVERIFY(tell(control, "fault stall off"));
+    QTRY_COMPARE_WITH_TIMEOUT(traced(trace, "FAULT stall off"), 1, 5000);
+    QVERIFY(OWReset());
+    QVERIFY(PortAlive());
+}
+
 void TestComPort::adapterVanishingMidBurst()
 {
     const QString control = qEnvironmentVariable("KP33_COM2_CONTROL");
@@ -122,11 +157,7 @@ void TestComPort::adapterVanishingMidBurst()
 
     // The adapter comes back (a new device node behind the same COM2): an
     // open, as choosing the port again does, makes it work again.
-    {
-        QFile ctl(control);
-        QVERIFY(ctl.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        QCOMPARE(ctl.write("plug\n"), qint64(5));
-    }
+    QVERIFY(tell(control, "plug"));
     QTRY_VERIFY_WITH_TIMEOUT(openAt9600("COM2"), 5000);
     QVERIFY(PortAlive());
     QVERIFY(ReadScratchpad(pad));

@@ -288,6 +288,9 @@ private:
     bool controlCreated_ = false;
     bool wasRaw_ = true;
     bool echoBlocked_ = false;
+    // The adapter takes no characters (a driver that never drains its output
+    // queue); the program's writes pile up in the pty until they block.
+    bool stalled_ = false;
 
     // The adapter's echo path: an echo waits in wire_ until its character
     // has gone out, then, with a latency timer, in held_ until the chip sends
@@ -521,8 +524,8 @@ void Simulator::run()
         }
         pollfd fds[3];
         nfds_t n = 0;
-        const int masterAt = master_ >= 0 ? static_cast<int>(n) : -1;
-        if (master_ >= 0)
+        const int masterAt = master_ >= 0 && !stalled_ ? static_cast<int>(n) : -1;
+        if (masterAt >= 0)
             fds[n++] = {master_, POLLIN, 0};
         const int controlAt = control_ >= 0 ? static_cast<int>(n) : -1;
         if (control_ >= 0)
@@ -845,6 +848,12 @@ void Simulator::onControlLine(std::string line)
     } else if (cmd == "fault" && two && a == "lost" && (v = parse(b, 0.0, 1.0))) {
         opt_.lostRate = *v;
         trace("FAULT lost rate=%g", opt_.lostRate);
+    } else if (cmd == "fault" && two && a == "stall" && (b == "on" || b == "off")) {
+        // What piled up while stalled is not sent on: the adapter lost it.
+        if (stalled_ && b == "off" && master_ >= 0)
+            ::tcflush(master_, TCIFLUSH);
+        stalled_ = b == "on";
+        trace("FAULT stall %s", b.c_str());
     } else if (cmd == "fault" && two && a == "line-low" && (b == "on" || b == "off")) {
         opt_.lineLow = b == "on";
         trace("FAULT line-low %s", b.c_str());

@@ -278,16 +278,16 @@ case_vanish() {
 }
 
 # tst_comport.exe against two simulators: COM1 traces every open of its
-# port, COM2 vanishes as character 183 comes (the fourth slot of the Read
-# Scratchpad command in the third reading: 89 characters a reading) and
-# comes back on "plug".
+# port and can stall; COM2 vanishes as character 183 comes (the fourth slot
+# of the Read Scratchpad command in the third reading: 89 characters a
+# reading) and comes back on "plug".
 case_serial() {
     dir=$scratch/serial
     mkdir -p "$dir"
     pfx=$dir/pfx
     wine_prefix "$scratch/template" "$pfx"
     local p1 p2
-    start_sim p1 "$dir/sensor1" --trace "$dir/sensor1.trace" --trace-opens || return
+    start_sim p1 "$dir/sensor1" --trace "$dir/sensor1.trace" --trace-opens --control "$dir/control1" || return
     pids+=("$p1")
     start_sim p2 "$dir/sensor2" --vanish-at-char 183 --control "$dir/control2" --trace "$dir/sensor2.trace" || return
     pids+=("$p2")
@@ -295,10 +295,11 @@ case_serial() {
     # The link itself: the adapter that comes back is a new pseudo-terminal
     # behind the same link.
     wine_map_port "$pfx" COM2 "$dir/sensor2"
-    (cd "$dir" && WINEPREFIX=$pfx KP33_COM1_TRACE="Z:$dir/sensor1.trace" KP33_COM2_CONTROL="Z:$dir/control2" \
+    (cd "$dir" && WINEPREFIX=$pfx KP33_COM1_TRACE="Z:$dir/sensor1.trace" \
+        KP33_COM1_CONTROL="Z:$dir/control1" KP33_COM2_CONTROL="Z:$dir/control2" \
         timeout 300 "$WINE" "$build/bin/tst_comport.exe" -o "Z:$dir/result.txt,txt" >/dev/null 2>&1)
     local rc=$?
-    tr -d '\r' <"$dir/result.txt" 2>/dev/null | grep -E '^(PASS|FAIL|SKIP|Totals)|Loc:|Actual|Expected' | sed 's/^/  /'
+    tr -d '\r' <"$dir/result.txt" 2>/dev/null | grep -E '^(PASS|FAIL|SKIP|Totals)|failure location|Actual|Expected' | sed 's/^/  /'
     check "serial: tst_comport under Wine (status $rc)" test "$rc" -eq 0
 }
 

@@ -1,13 +1,16 @@
 // Serial port on the Win32 communications API.
 //
 // What holds a caller how long: reads, writes and the wait for input are
-// overlapped and bounded (an operation gets OperationBoundMs to finish, then
-// its cancel gets CancelBoundMs to take effect). Everything else - the open
-// (CreateFileW), the state, time-out, mask, purge and status requests and the
-// close - is a synchronous request that Windows waits on for as long as the
-// driver takes. Serial drivers answer those at once from their own state;
-// only the open can take long (a Bluetooth port connects to its far end),
-// which is why the port probe never opens a port.
+// overlapped and bounded. A read or write gets OperationBoundMs to finish
+// and then CancelBoundMs for its cancel; the wait for input gets its own
+// time-out, then OperationBoundMs to end on a new mask and CancelBoundMs for
+// a cancel. An operation that outlives all that is left to the driver (see
+// IoBlock) and the port counts as gone. Everything else - the open
+// (CreateFileW), the state, time-out, mask, purge and status requests and
+// the close - is a synchronous request that Windows waits on for as long as
+// the driver takes, and nothing here can bound it. Drivers answer those in
+// milliseconds; the open is the one that can take seconds (a Bluetooth port
+// connects to its far end), which is why the port probe never opens a port.
 
 #include "sensorbus/comport.h"
 

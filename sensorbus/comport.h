@@ -1,22 +1,26 @@
 #pragma once
 // The serial-port layer: one open port at a time, eight operations with the
 // arguments the 1-Wire link and the session pass, plus a wait for input so
-// the echo loops never spin a core. Nothing here throws or blocks: a device
-// that vanishes simply stops echoing.
+// the echo loops never spin a core. Nothing here throws, and a device that
+// vanishes simply stops echoing. On Linux no call blocks; on Windows reads,
+// writes and the wait for input are bounded, while the open and the setup
+// and status requests wait on the driver (comport_win.cpp says which).
 
 #include <cstdint>
 #include <string>
 
 namespace kp33 {
 
-// "COM1" ... "COM4" -> device path. Defaults: /dev/ttyS0, /dev/ttyS1,
-// /dev/ttyUSB0, /dev/ttyUSB1; the settings' [PORTS] section overrides them.
+// "COM1" ... "COM4" -> device path. Defaults on Linux: /dev/ttyS0,
+// /dev/ttyS1, /dev/ttyUSB0, /dev/ttyUSB1; on Windows the ports of the same
+// names. The settings' [PORTS] section overrides them (COM3=COM7).
 std::string portPath(const std::string &name);
 void setPortPath(int number, const std::string &path); // number 1..4
 void resetPortPaths();
 
 // Non-zero when the named port exists and is a terminal really fitted; the
-// port is not left open.
+// port is not left open. Windows is asked whether the device exists, and the
+// port is not opened at all; Linux opens it for a moment to ask the UART.
 bool AccessCOM(const std::string &name);
 bool OpenCOM(const std::string &name);
 bool CloseCOM();

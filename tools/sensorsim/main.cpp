@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -75,6 +76,9 @@ const char kUsage[] =
     "  --late-echo N            the echo of character N comes --late-ms later\n"
     "  --late-ms MS             how late that echo comes (default 500)\n"
     "  --unplug-after N, --replug-after M, --vanish-after N\n"
+    "  --vanish-at-char N       the adapter vanishes as character N (from 1) comes,\n"
+    "                           before its echo: in the middle of a burst\n"
+    "  --trace-opens            trace OPEN whenever a program opens the port\n"
     "  --seed N                 seed for the random faults\n"
     "  --control PATH           control FIFO\n"
     "  --trace FILE             event trace ('-' for stderr)\n";
@@ -86,11 +90,11 @@ struct Options {
     std::string link, control, traceFile, tempFile;
     double temp = 25.0;
     double sinePeriod = 0;
-    bool noDevice = false, lineLow = false, wireTime = false;
+    bool noDevice = false, lineLow = false, wireTime = false, traceOpens = false;
     int latencyMs = 0, lateMs = 500;
     long loseEcho = -1, lateEcho = -1;
     double crcRate = 0, lostRate = 0;
-    long unplugAfter = -1, replugAfter = -1, vanishAfter = -1;
+    long unplugAfter = -1, replugAfter = -1, vanishAfter = -1, vanishAtChar = -1;
     std::optional<std::uint64_t> seed;
 };
 
@@ -146,11 +150,12 @@ Options parseArgs(int argc, char** argv)
         if (a == "--no-device") { o.noDevice = true; continue; }
         if (a == "--line-low") { o.lineLow = true; continue; }
         if (a == "--wire-time") { o.wireTime = true; continue; }
+        if (a == "--trace-opens") { o.traceOpens = true; continue; }
         static constexpr std::string_view valued[] = {
             "--link", "--control", "--trace", "--rom", "--resolution", "--th", "--tl",
             "--crc-error-rate", "--lost-echo-rate", "--unplug-after", "--replug-after",
             "--vanish-after", "--seed", "--temp", "--temp-file", "--sine", "--conversion", "--family",
-            "--latency-ms", "--lose-echo", "--late-echo", "--late-ms"};
+            "--latency-ms", "--lose-echo", "--late-echo", "--late-ms", "--vanish-at-char"};
         if (std::find(std::begin(valued), std::end(valued), a) == std::end(valued))
             usageError("unknown option '" + std::string(a) + "'");
         if (i + 1 >= argc)
@@ -170,6 +175,7 @@ Options parseArgs(int argc, char** argv)
         else if (a == "--vanish-after") o.vanishAfter = number(a, v, 0L, 1L << 30);
         else if (a == "--latency-ms") o.latencyMs = number(a, v, 0, 1000);
         else if (a == "--lose-echo") o.loseEcho = number(a, v, 1L, 1L << 30);
+        else if (a == "--vanish-at-char") o.vanishAtChar = number(a, v, 1L, 1L << 30);
         else if (a == "--late-echo") o.lateEcho = number(a, v, 1L, 1L << 30);
         else if (a == "--late-ms") o.lateMs = number(a, v, 0, 60000);
         else if (a == "--seed") o.seed = number(a, v, std::uint64_t{0}, ~std::uint64_t{0});
@@ -245,6 +251,8 @@ private:
     bool pointLink();
     void onMasterReadable(short revents);
     void onControlReadable();
+    void watchOpens();
+    void onOpensReadable();
     void onControlLine(std::string line);
     void onChar(std::uint8_t c);
     std::uint8_t busChar(std::uint8_t c, unsigned rate);
@@ -273,10 +281,16 @@ private:
     Device device_;
 
     int master_ = -1, slave_ = -1, control_ = -1;
+    // Opens of the slave by anyone else, seen as inotify events on its node
+    // (only a program's open can change the line settings or the modem lines).
+    int opens_ = -1, opensWatch_ = -1;
     std::string slavePath_, controlBuf_;
     bool controlCreated_ = false;
     bool wasRaw_ = true;
     bool echoBlocked_ = false;
+    // The adapter takes no characters (a driver that never drains its output
+    // queue); the program's writes pile up in the pty until they block.
+    bool stalled_ = false;
 
     // The adapter's echo path: an echo waits in wire_ until its character
     // has gone out, then, with a latency timer, in held_ until the chip sends
@@ -324,6 +338,8 @@ Simulator::~Simulator()
     closePort();
     if (control_ >= 0)
         ::close(control_);
+    if (opens_ >= 0)
+        ::close(opens_);
     if (controlCreated_)
         ::unlink(opt_.control.c_str());
     if (trace_ && trace_ != stderr)
@@ -407,6 +423,8 @@ bool Simulator::openPort()
         closePort();
         return false;
     }
+    if (opt_.traceOpens)
+        watchOpens();
     if (!opt_.link.empty() && !pointLink()) {
         closePort();
         return false;
@@ -416,6 +434,39 @@ bool Simulator::openPort()
     std::printf("%s\n", opt_.link.empty() ? slavePath_.c_str() : opt_.link.c_str());
     std::fflush(stdout);
     return true;
+}
+
+// Our own slave descriptor is already open, so every event from here on is
+// another process's open.
+void Simulator::watchOpens()
+{
+    if (opens_ < 0)
+        opens_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens_ < 0) {
+        trace("ERROR cannot watch opens: %s", std::strerror(errno));
+        return;
+    }
+    if (opensWatch_ >= 0)
+        ::inotify_rm_watch(opens_, opensWatch_);
+    // Closes are watched too, only so that open, close, open are three
+    // events: inotify merges an event with an identical one still unread.
+    opensWatch_ = ::inotify_add_watch(opens_, slavePath_.c_str(), IN_OPEN | IN_CLOSE);
+    if (opensWatch_ < 0)
+        trace("ERROR cannot watch opens of %s: %s", slavePath_.c_str(), std::strerror(errno));
+}
+
+void Simulator::onOpensReadable()
+{
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while ((n = ::read(opens_, buf, sizeof buf)) > 0) {
+        for (char* p = buf; p < buf + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            if (e->wd == opensWatch_ && (e->mask & IN_OPEN))
+                trace("OPEN");
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
 }
 
 bool Simulator::pointLink()
@@ -471,14 +522,17 @@ void Simulator::run()
             const auto ns = std::chrono::ceil<std::chrono::nanoseconds>(*wait).count();
             waitTs = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         }
-        pollfd fds[2];
+        pollfd fds[3];
         nfds_t n = 0;
-        const int masterAt = master_ >= 0 ? static_cast<int>(n) : -1;
-        if (master_ >= 0)
+        const int masterAt = master_ >= 0 && !stalled_ ? static_cast<int>(n) : -1;
+        if (masterAt >= 0)
             fds[n++] = {master_, POLLIN, 0};
         const int controlAt = control_ >= 0 ? static_cast<int>(n) : -1;
         if (control_ >= 0)
             fds[n++] = {control_, POLLIN, 0};
+        const int opensAt = opens_ >= 0 ? static_cast<int>(n) : -1;
+        if (opens_ >= 0)
+            fds[n++] = {opens_, POLLIN, 0};
         // Termination signals stay blocked except inside ppoll, so none slips in between.
         if (::ppoll(fds, n, wait ? &waitTs : nullptr, &waitMask) < 0) {
             if (errno == EINTR)
@@ -486,6 +540,10 @@ void Simulator::run()
             std::perror("kp33-sensor-sim: ppoll");
             return;
         }
+        // Before the port: a program opens the port before it sends, so its
+        // OPEN comes before the characters read in the same round.
+        if (opensAt >= 0 && fds[opensAt].revents)
+            onOpensReadable();
         if (masterAt >= 0 && fds[masterAt].revents)
             onMasterReadable(fds[masterAt].revents);
         if (controlAt >= 0 && fds[controlAt].revents)
@@ -545,6 +603,10 @@ void Simulator::onChar(std::uint8_t c)
         return;
     }
     ++chars_;
+    if (chars_ == opt_.vanishAtChar) {
+        vanish();
+        return;
+    }
     const bool lost = chance(opt_.lostRate) || chars_ == opt_.loseEcho;
     if (lost)
         trace("FAULT lost-echo");
@@ -786,6 +848,12 @@ void Simulator::onControlLine(std::string line)
     } else if (cmd == "fault" && two && a == "lost" && (v = parse(b, 0.0, 1.0))) {
         opt_.lostRate = *v;
         trace("FAULT lost rate=%g", opt_.lostRate);
+    } else if (cmd == "fault" && two && a == "stall" && (b == "on" || b == "off")) {
+        // What piled up while stalled is not sent on: the adapter lost it.
+        if (stalled_ && b == "off" && master_ >= 0)
+            ::tcflush(master_, TCIFLUSH);
+        stalled_ = b == "on";
+        trace("FAULT stall %s", b.c_str());
     } else if (cmd == "fault" && two && a == "line-low" && (b == "on" || b == "off")) {
         opt_.lineLow = b == "on";
         trace("FAULT line-low %s", b.c_str());

@@ -3,15 +3,15 @@
 # against the sensor simulator on a pseudo-terminal mapped to COM1, each case
 # in its own prefix and on its own X server.
 #   tools/windows/test-wine.sh BUILD_DIR SIMULATOR [case...]
-# Cases: measure-b20 measure-s20 alarm endsession busy-start busy-close.
-# Prints one line a check and a closing "N passed, M failed".
+# Cases: measure-b20 measure-s20 alarm endsession busy-start busy-close
+# vanish serial. Prints one line a check and a closing "N passed, M failed".
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 export KP33_SIM=$2
 shift 2
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(measure-b20 measure-s20 alarm endsession busy-start busy-close)
+[ ${#cases[@]} -gt 0 ] || cases=(measure-b20 measure-s20 alarm endsession busy-start busy-close vanish serial)
 . "$here/winelib.sh"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
@@ -360,6 +360,81 @@ case_busy_close() {
     wait_end "$holder" 20
 }
 
+# --- The serial layer under Wine: a probe that opens nothing, and an adapter
+# that vanishes in the middle of a burst.
+
+rows_with() { if [ -f "$1" ]; then grep -c -- "$2" "$1"; else echo 0; fi; }
+
+# Rows before the vanish carry the temperature, the rest the sensor error
+# (1000.0), still one a second.
+rows_then_sensor_error() { # file temperature
+    python3 - "$@" <<'PY'
+import sys
+path, temp = sys.argv[1:3]
+rows = [l.rstrip('\r\n').split(',') for l in open(path, newline='') if l.strip()]
+temps = [r[1] for r in rows]
+ok = bool(temps) and temps[0] == temp and temps[-1] == '1000.0'
+# One change, from the temperature to the error, and never back.
+k = temps.index('1000.0') if '1000.0' in temps else len(temps)
+ok = ok and set(temps[:k]) == {temp} and set(temps[k:]) == {'1000.0'} and len(temps) - k >= 3
+secs = [int(h) * 3600 + int(m) * 60 + int(s) for h, m, s in (r[0].split(':') for r in rows)]
+gaps = [b - a for a, b in zip(secs, secs[1:])]
+ok = ok and all(g in (0, 1, 2) for g in gaps)
+print('  %d rows with %s, then %d with the sensor error; gaps %s' % (k, temp, len(temps) - k, sorted(set(gaps))))
+sys.exit(0 if ok else 1)
+PY
+}
+
+case_vanish() {
+    # Character 1000 comes some ten cycles into the session, inside a burst
+    # of slots (two characters of a cycle's 106 are resets).
+    setup_case vanish --temp 22.5 --wire-time --vanish-at-char 1000 --trace-opens \
+        --trace "$scratch/vanish/sim.trace" || return
+    local prog=$dir/prog
+    program_folder "$prog" '[GENERAL]' 'AutoRun=1' 'PORT=1'
+    start_program "$prog"
+    local csv
+    csv=$(data_file "$prog")
+    local i
+    for i in $(seq 600); do [ "$(rows_with "$csv" ',1000.0,')" -ge 4 ] && break; sleep 0.1; done
+    check "vanish: the simulator vanished mid-session" grep -q '^FAULT vanish' "$dir/sim.trace"
+    # Start, probe, sensor search and session: one open, the search's.
+    check "vanish: the port was opened once, by the search ($(grep -c '^OPEN' "$dir/sim.trace") opens)" \
+        test "$(grep -c '^OPEN' "$dir/sim.trace")" -eq 1
+    check "vanish: the program goes on" kill -0 "$program"
+    close_program
+    wait_end "$program" 15
+    check "vanish: closes in order on a close request, status 0 (status $ended_rc)" test "$ended_rc" -eq 0
+    check "vanish: rows go on, with the sensor error" rows_then_sensor_error "$csv" 22.5
+    check "vanish: KP33.ini holds every setting" all_keys_saved "$prog/KP33.ini"
+}
+
+# tst_comport.exe against two simulators: COM1 traces every open of its
+# port and can stall; COM2 vanishes as character 183 comes (the fourth slot
+# of the Read Scratchpad command in the third reading: 89 characters a
+# reading) and comes back on "plug".
+case_serial() {
+    dir=$scratch/serial
+    mkdir -p "$dir"
+    pfx=$dir/pfx
+    wine_prefix "$scratch/template" "$pfx"
+    local p1 p2
+    start_sim p1 "$dir/sensor1" --trace "$dir/sensor1.trace" --trace-opens --control "$dir/control1" || return
+    pids+=("$p1")
+    start_sim p2 "$dir/sensor2" --vanish-at-char 183 --control "$dir/control2" --trace "$dir/sensor2.trace" || return
+    pids+=("$p2")
+    wine_map_port "$pfx" COM1 "$(readlink -f "$dir/sensor1")"
+    # The link itself: the adapter that comes back is a new pseudo-terminal
+    # behind the same link.
+    wine_map_port "$pfx" COM2 "$dir/sensor2"
+    (cd "$dir" && WINEPREFIX=$pfx KP33_COM1_TRACE="Z:$dir/sensor1.trace" \
+        KP33_COM1_CONTROL="Z:$dir/control1" KP33_COM2_CONTROL="Z:$dir/control2" \
+        timeout 300 "$WINE" "$build/bin/tst_comport.exe" -o "Z:$dir/result.txt,txt" >/dev/null 2>&1)
+    local rc=$?
+    tr -d '\r' <"$dir/result.txt" 2>/dev/null | grep -E '^(PASS|FAIL|SKIP|Totals)|failure location|Actual|Expected' | sed 's/^/  /'
+    check "serial: tst_comport under Wine (status $rc)" test "$rc" -eq 0
+}
+
 for c in "${cases[@]}"; do
     case $c in
     measure-b20) case_measure ds18b20 21.3 ;;
@@ -368,6 +443,8 @@ for c in "${cases[@]}"; do
     endsession) case_endsession ;;
     busy-start) case_busy_start ;;
     busy-close) case_busy_close ;;
+    vanish) case_vanish ;;
+    serial) case_serial ;;
     *) echo "unknown case $c" >&2; failed=$((failed + 1)) ;;
     esac
 done

@@ -146,6 +146,10 @@ check "install while the program runs, on screen: nothing installed" not test -e
 DISPLAY=$disp "$WINE" "$setup" >/dev/null 2>&1 &
 asking=$!
 question=$(box)
+name() { DISPLAY=$disp xdotool getwindowname "$1" 2>/dev/null; }
+width() { DISPLAY=$disp xdotool getwindowgeometry --shell "$1" 2>/dev/null | sed -n 's/^WIDTH=//p'; }
+asked_width=$(width "$question")
+asked="\"$(name "$question")\", ${asked_width:-?} px wide"
 release
 press "$question" Return
 wizard=
@@ -154,9 +158,10 @@ for _ in $(seq 300); do
     [ -n "$wizard" ] && break
     sleep 0.1
 done
-name() { DISPLAY=$disp xdotool getwindowname "$1" 2>/dev/null; }
-echo "  the question: \"$(name "$question")\", then: \"$(name "$wizard")\""
-check "install after the program closed, on screen: Retry goes on to the pages" test -n "$wizard"
+echo "  the question: $asked; then: \"$(name "$wizard")\", $(width "$wizard") px wide"
+# The pages, not the question once more: a window of the same caption, wider.
+check "install after the program closed, on screen: Retry goes on to the pages" \
+    test -n "$wizard" -a "$(width "$wizard")" -gt "${asked_width:-9999}"
 kill "$asking" 2>/dev/null
 wait "$asking" 2>/dev/null
 kill "$xpid" 2>/dev/null

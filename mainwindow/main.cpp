@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char **argv)
 {
@@ -39,5 +41,13 @@ int main(int argc, char **argv)
                      &kp33::TMain::BringForward);
     kp33::SignalClose signalClose(&window);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // An end of the session whose bound ran out left the measurement thread
+    // running, perhaps inside the data file or on the bus: the process ends
+    // here, before the teardown of what the thread still uses.
+    if (window.sessionThreadAlive()) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

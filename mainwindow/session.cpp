@@ -135,9 +135,8 @@ void TMain::stopSession()
     UpdateDisplay();
 }
 
-void TMain::stopAndWait()
+void TMain::requestStop()
 {
-    BusyScope busy(this);
     // A thread that ended its own session (the data file failed) has already
     // written rsFinished; asking it again would wait for nothing.
     for (TRunState s : {rsStarting, rsRunning}) {
@@ -145,12 +144,39 @@ void TMain::stopAndWait()
         if (RunState.compare_exchange_strong(expected, rsStopped))
             break;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    WaitWhileDispatching([] { return RunState.load() == rsFinished; }, QPointer<QThread>(m_thread.data()));
-    QApplication::restoreOverrideCursor();
+}
+
+void TMain::reapThread()
+{
     // The thread frees itself; it must be gone before the port or the window is.
     if (m_thread)
         m_thread->wait();
+    // Its last update may still be on its way: shown now, before whatever
+    // comes next, so a late title never stands over the stopped look.
+    QCoreApplication::sendPostedEvents(m_receiver, QEvent::MetaCall);
+}
+
+void TMain::stopAndWait()
+{
+    BusyScope busy(this);
+    requestStop();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    WaitWhileDispatching([] { return RunState.load() == rsFinished; }, QPointer<QThread>(m_thread.data()));
+    QApplication::restoreOverrideCursor();
+    reapThread();
+}
+
+bool TMain::stopWithin(std::uint32_t boundMs)
+{
+    BusyScope busy(this);
+    requestStop();
+    WaitWhileDispatching([] { return RunState.load() == rsFinished; }, QPointer<QThread>(m_thread.data()),
+                         boundMs);
+    // rsFinished is the thread's last word: from there it only returns.
+    if (RunState.load() != rsFinished && sessionThreadAlive())
+        return false;
+    reapThread();
+    return true;
 }
 
 void TMain::M_ResetClick()

@@ -4,24 +4,19 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QPointer>
 #include <windows.h>
 
 // The end of the session (logoff, shutdown) comes as WM_QUERYENDSESSION and
 // WM_ENDSESSION to every top-level window. An application-wide filter sees
 // them before Qt does: Qt would answer WM_ENDSESSION with quit(), and Windows
-// may end the process as soon as that message is answered, so the window's
-// close in order has to be over by then.
+// may end the process as soon as that message is answered, or about five
+// seconds after it was sent, so the close runs inside the handler and keeps
+// within that (TMain::EndSession).
 
 namespace kp33 {
 
 namespace {
-
-// What the close in order may take at most: a measurement cycle to finish
-// and the files to be written. Windows itself waits about as long before it
-// offers to end a program that does not answer.
-constexpr int CloseBoundMs = 5000;
 
 class SessionEndFilter final : public QAbstractNativeEventFilter {
 public:
@@ -41,20 +36,12 @@ public:
             return false;
         // FALSE: another program refused, and the session goes on.
         if (msg->wParam && m_window)
-            closeBeforeAnswering();
+            m_window->EndSession();
         *result = 0;
         return true;
     }
 
 private:
-    void closeBeforeAnswering()
-    {
-        m_window->EndSession();
-        const QDeadlineTimer deadline(CloseBoundMs);
-        while (m_window && m_window->isVisible() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
-    }
-
     QPointer<TMain> m_window;
 };
 

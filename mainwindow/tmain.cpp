@@ -11,6 +11,7 @@
 #include "measurement/receiver.h"
 #include "measurement/recording.h"
 #include "measurement/waithelper.h"
+#include "sensorbus/clock.h"
 #include "sensorbus/comport.h"
 #include "sensorbus/globals.h"
 
@@ -28,6 +29,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdio>
 
 namespace kp33 {
@@ -38,6 +40,13 @@ const QString MainCaption = QStringLiteral("Виртуальный термом�
 const QString IdleTitle = QStringLiteral("Термометр KP33");
 const QString HintCurrent = QStringLiteral("Текущее значение температуры");
 const QString NoValue = QStringLiteral("- - - °C  ");
+// What the close at the end of the session may take: Windows ends a program
+// about five seconds after WM_ENDSESSION, and a second of that is left to
+// its own margin and the end of the process.
+constexpr std::uint32_t SessionEndBudgetMs = 4000;
+// The measurement thread's share of it at most: the rest of a cycle (a
+// conversion and a reading, bounded by the bus's time-outs) and a row.
+constexpr std::uint32_t SessionEndStopMs = 3000;
 
 // The measurement thread's way into the window; every call arrives on the
 // main thread.
@@ -427,6 +436,17 @@ void TMain::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+std::uint8_t TMain::portToSave() const { return m_openedPort ? m_openedPort : m_settings.PORT; }
+
+QStringList TMain::closeRecording()
+{
+    if (Save.load())
+        CloseDataFile();
+    // Rows that another program kept out of their file, whether recording
+    // is still on or not.
+    return SaveHeldRows();
+}
+
 void TMain::closeInOrder()
 {
     if (m_closeDone)
@@ -441,13 +461,9 @@ void TMain::closeInOrder()
     if (m_closeDone)
         return;
     m_closeDone = true;
-    if (Save.load())
-        CloseDataFile();
-    // Rows that another program kept out of their file, whether recording
-    // is still on or not.
-    const QStringList keptRows = SaveHeldRows();
+    const QStringList keptRows = closeRecording();
     WriteRegistryRecord();
-    const std::uint8_t port = m_openedPort ? m_openedPort : m_settings.PORT;
+    const std::uint8_t port = portToSave();
     releasePort();
     SaveSettings(currentSettings(), port);
     // Last, with everything on the disk: where those rows are now. At the
@@ -462,14 +478,44 @@ void TMain::closeInOrder()
     }
 }
 
+void TMain::closeForSessionEnd()
+{
+    // Windows may end the process about five seconds after the end of the
+    // session reached it, finished or not. What would be lost then goes
+    // first; the thread's stop comes after, with what is left of the budget
+    // (a slow disk may have taken seconds of it), a bound it meets in the
+    // ordinary case: the rest of a cycle, a reading through a mute adapter.
+    const std::uint32_t began = theClock().tickCount();
+    WriteRegistryRecord();
+    SaveSettings(currentSettings(), portToSave());
+    if (RunState.load() != rsStopped || sessionThreadAlive()) {
+        StopAlarm();
+        const std::uint32_t spent = theClock().tickCount() - began;
+        const std::uint32_t left = spent < SessionEndBudgetMs ? SessionEndBudgetMs - spent : 0;
+        if (!stopWithin(std::min(SessionEndStopMs, left)))
+            return; // the data file and the bus are the thread's until the process ends
+        RunState = rsStopped;
+    }
+    for (const QString &text : closeRecording())
+        std::fprintf(stderr, "kp33: %s\n", qPrintable(text));
+    releasePort();
+}
+
 void TMain::EndSession()
 {
     m_sessionEnding = true;
     m_closeRequested = true;
     // Esc, No or Cancel for whatever is open; each returns only after this.
     dismissModalWork();
-    closeInOrder();
-    close();
+    if (!m_closeDone) {
+        m_closing = true;
+        m_closeDone = true;
+        closeForSessionEnd();
+    }
+    // The window goes once the end of the session is answered: hiding it is
+    // no part of what must be done in time (and without a window manager,
+    // Wine waits seconds for one to confirm it).
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TMain::dismissModalWork()

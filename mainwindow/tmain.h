@@ -120,8 +120,12 @@ public:
     bool QuestionBox(const QString &text);
     std::uint8_t OpenedPort() const { return m_openedPort; }
     // The session ends (logoff, shutdown) and the process may be ended as
-    // soon as this returns: the close in order runs to its end here, with
-    // an open box or dialog dismissed but still on the stack below.
+    // soon as this returns, or a few seconds after it began: the close runs
+    // here, within that, with an open box or dialog dismissed but still on
+    // the stack below; the window itself closes right after. The registry
+    // record and the settings come first; a measurement thread that does not
+    // stop within its bound keeps the data file and the port to the end of
+    // the process.
     void EndSession();
 
     Settings &settings() { return m_settings; }
@@ -154,9 +158,23 @@ private:
     void applySettingsToControls();
     void probePorts();
     void releasePort();
+    // The port saved as PORT: the open one, else the configured one.
+    std::uint8_t portToSave() const;
+    void requestStop();
+    // After the thread's rsFinished: waits for its end and shows what it
+    // still had on its way.
+    void reapThread();
     void stopAndWait();
+    // The stop with a bound (the end of the session); false when the thread
+    // is still running, and then still using the bus and the data file.
+    bool stopWithin(std::uint32_t boundMs);
     // FormClose: stop, data file, registry record, port, settings; once.
     void closeInOrder();
+    // The end of the session: registry record and settings, then the stop
+    // within its bound, then the data file and the port if it stopped.
+    void closeForSessionEnd();
+    // What the recording leaves behind at a close, after the thread stopped.
+    QStringList closeRecording(); // what became of rows another program kept out
     // Dismisses the box, dialog or menu that keeps a requested close waiting,
     // as Esc, No or Cancel would.
     void dismissModalWork();

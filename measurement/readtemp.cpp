@@ -7,9 +7,13 @@
 #include "sensorbus/globals.h"
 #include "sensorbus/txrx.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <iterator>
+#include <mutex>
 #include <numbers>
+#include <utility>
 
 namespace kp33 {
 
@@ -52,25 +56,54 @@ long double DemoTemp(std::uint8_t sampleIndex)
     return 10.0L * std::sin(4.0L * std::numbers::pi_v<long double> * sampleIndex / 140.0L);
 }
 
-ReadTemp::ReadTemp(MeasurementReceiver *receiver) : m_receiver(receiver)
+struct ReadTemp::Handoff {
+    std::mutex mutex; // protects pending and title
+    std::condition_variable shown;
+    bool pending = false; // an update is on its way to the main thread
+    std::optional<QString> title;
+};
+
+ReadTemp::ReadTemp(MeasurementReceiver *receiver)
+    : m_receiver(receiver), m_handoff(std::make_shared<Handoff>())
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start();
 }
 
-void ReadTemp::updateDisplay()
+void ReadTemp::show(std::optional<QString> title, std::uint32_t boundMs)
 {
-    if (MeasurementReceiver *r = m_receiver.data())
-        QMetaObject::invokeMethod(r, [r] { r->UpdateDisplay(); }, Qt::BlockingQueuedConnection);
-}
-
-void ReadTemp::setTitle(const QString &title)
-{
-    if (MeasurementReceiver *r = m_receiver.data())
-        // Blocking like the display update: a title still on its way when the
-        // thread has ended would overwrite the stopped session's title.
-        QMetaObject::invokeMethod(r, [r, title] { r->SetApplicationTitle(title); },
-                                  Qt::BlockingQueuedConnection);
+    MeasurementReceiver *r = m_receiver.data();
+    if (!r)
+        return;
+    const std::shared_ptr<Handoff> h = m_handoff;
+    bool post;
+    {
+        std::lock_guard lock(h->mutex);
+        if (title)
+            h->title = std::move(title);
+        post = !h->pending;
+        h->pending = true;
+    }
+    if (post) {
+        QMetaObject::invokeMethod(r, [r, h] {
+            // The display takes its own snapshot of the history, so an update
+            // that comes late still shows one consistent moment.
+            r->UpdateDisplay();
+            std::optional<QString> t;
+            {
+                std::lock_guard lock(h->mutex);
+                t = std::exchange(h->title, std::nullopt);
+                h->pending = false;
+            }
+            h->shown.notify_all();
+            if (t)
+                r->SetApplicationTitle(*t);
+        }, Qt::QueuedConnection);
+    }
+    theClock().waitInput([h](int ms) {
+        std::unique_lock lock(h->mutex);
+        return h->shown.wait_for(lock, std::chrono::milliseconds(ms), [&] { return !h->pending; });
+    }, static_cast<int>(boundMs));
 }
 
 bool ReadTemp::recordRow(long double t)
@@ -92,7 +125,9 @@ bool ReadTemp::recordRow(long double t)
 
 void ReadTemp::run()
 {
-    updateDisplay();
+    // The start sequence's look ("Начало измерения...") is shown before the
+    // first reading, unless the window is too slow for it within a cycle.
+    show(std::nullopt, CycleLength());
     // Only a start in progress becomes a running session: a stop that came
     // first is kept, and the loop test below ends the thread.
     TRunState starting = rsStarting;
@@ -140,10 +175,13 @@ void ReadTemp::run()
         }
         RecordCounter.fetch_add(1);
 
-        updateDisplay();
-        setTitle((SensorError.load() ? QStringLiteral("Ошибка датчика!")
-                                     : QStringLiteral("t = ") + TempToStr(t) + QStringLiteral(" °C")) +
-                 HeldRowsNote());
+        // The window gets what is left of the cycle to show it; the pause
+        // below is whatever remains after that.
+        const std::uint32_t used = theClock().tickCount() - t0;
+        show((SensorError.load() ? QStringLiteral("Ошибка датчика!")
+                                 : QStringLiteral("t = ") + TempToStr(t) + QStringLiteral(" °C")) +
+                 HeldRowsNote(),
+             used < CycleLength() ? CycleLength() - used : 0);
 
         if (!recording)
             break; // the main window is closing; nothing more is written

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace kp33 {
@@ -45,12 +46,20 @@ protected:
     void run() override;
 
 private:
-    void updateDisplay();
-    void setTitle(const QString &title);
+    struct Handoff;
+    // Hands the display update, and the title when given, to the main thread
+    // and waits for them at most boundMs. A window that is slow to answer
+    // (hidden and shown again, busy, stalled by the system) costs it its
+    // picture, never a reading or a row: an update still on its way when the
+    // next one is due carries the newer title instead of queueing a second.
+    void show(std::optional<QString> title, std::uint32_t boundMs);
     // The data row; false when the file failed and the session must end.
     bool recordRow(long double t);
 
     QPointer<MeasurementReceiver> m_receiver;
+    // Shared with the update on its way, which may run after the thread has
+    // freed itself.
+    std::shared_ptr<Handoff> m_handoff;
 };
 
 } // namespace kp33

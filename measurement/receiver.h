@@ -12,8 +12,8 @@ class MeasurementReceiver : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    // The one full redraw of the measurement display. The thread waits until
-    // it has run (a blocking queued call).
+    // The one full redraw of the measurement display. The thread waits for it
+    // only as long as its cycle leaves, then goes on measuring.
     virtual void UpdateDisplay() = 0;
     // "t = 22.5 °C" or "Ошибка датчика!".
     virtual void SetApplicationTitle(const QString &title) = 0;

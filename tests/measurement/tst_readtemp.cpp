@@ -8,6 +8,7 @@
 #include "support/testsupport.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -39,6 +40,31 @@ private:
     Clock &m_inner;
 };
 
+// A fake clock on which the thread's wait for the window gives up at once,
+// its bound passing in fake time: the window of a test that dispatches
+// nothing never answers. After `stopAfter` such waits the session is stopped.
+class ImpatientClock final : public Clock {
+public:
+    ImpatientClock(test::FakeClock &inner, int stopAfter) : m_inner(inner), m_left(stopAfter) {}
+    std::uint32_t tickCount() override { return m_inner.tickCount(); }
+    void sleep(std::uint32_t ms) override { m_inner.sleep(ms); }
+    QDateTime now() override { return m_inner.now(); }
+    bool waitInput(const InputWait &wait, int timeoutMs) override
+    {
+        if (wait(0))
+            return true;
+        m_inner.advance(static_cast<std::uint64_t>(std::max(timeoutMs, 0)));
+        if (--m_left == 0)
+            RunState = rsStopped;
+        return false;
+    }
+    void pauseDispatching(std::uint32_t ms) override { m_inner.pauseDispatching(ms); }
+
+private:
+    test::FakeClock &m_inner;
+    std::atomic<int> m_left;
+};
+
 } // namespace
 
 class TestReadTemp : public QObject {
@@ -58,6 +84,7 @@ private slots:
     void unplugMidSessionAndRecover();
     void stopDuringConversionSeenAtLoopTest();
     void stopBeforeFirstUpdateIsNotLost();
+    void stalledWindowNeverHoldsTheCycle();
     void recordCounterWrapsWithSaveOff();
     void snapshotNeverTorn();
 
@@ -334,6 +361,40 @@ void TestReadTemp::stopBeforeFirstUpdateIsNotLost()
     };
     QVERIFY(runSession(probe));
     QCOMPARE(probe.updates, 2); // one cycle, then the loop test ends it
+}
+
+void TestReadTemp::stalledWindowNeverHoldsTheCycle()
+{
+    // The main thread answers nothing for five cycles, as while a second
+    // start hides and restores the window: the readings keep their pace, and
+    // the window then catches up with one update and the newest title, not
+    // with a queue of stale ones.
+    ImpatientClock impatient(*m_clock, 1 + 5); // the wait before the first reading, then one a cycle
+    setClock(&impatient);
+    Probe probe;
+    RunState = rsStarting;
+    const std::uint64_t t0 = m_clock->elapsedMs();
+    QPointer<QThread> thread = new ReadTemp(&probe);
+    // Nothing is dispatched meanwhile; a thread held by the window never ends.
+    QVERIFY(thread->wait(30000));
+    const std::uint64_t elapsed = m_clock->elapsedMs() - t0;
+    const HistorySnapshot s = history().Snapshot();
+    QCOMPARE(s.SampleCount, 5);
+    QCOMPARE(probe.updates, 0);
+    // Every cycle lasted CycleLength: the window's share of it came out of
+    // its pause, and nothing more.
+    QCOMPARE(elapsed, std::uint64_t{6000});
+    QCOMPARE(m_clock->sleptMs(), 0u);
+    QCOMPARE(RunState.load(), rsFinished);
+
+    QCoreApplication::sendPostedEvents();
+    setClock(m_clock.get());
+    QCOMPARE(probe.updates, 1);
+    QCOMPARE(probe.snapshots.front().SampleCount, 5);
+    QCOMPARE(probe.titles, QStringList{"t = " + TempToStr(DemoTemp(4)) + " °C"});
+    RunState = rsStopped;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(QTest::qWaitFor([&] { return thread.isNull(); }, 5000));
 }
 
 void TestReadTemp::recordCounterWrapsWithSaveOff()

@@ -2,6 +2,7 @@
 
 #include "measurement/history.h"
 #include "measurement/recording.h"
+#include "measurement/regional.h"
 #include "sensorbus/clock.h"
 #include "sensorbus/globals.h"
 
@@ -62,7 +63,7 @@ bool makeDataDir()
 
 QString automaticName(const QDateTime &now)
 {
-    return dataDir() + QLatin1Char('/') + now.date().toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral(".csv");
+    return dataDir() + QLatin1Char('/') + DataFileDateStem(now.date()) + QStringLiteral(".csv");
 }
 
 // OpenDataFile at the moment `now`.
@@ -151,7 +152,7 @@ DataFileResult WriteDataRow(long double t)
         return result;
     long double lol, hil;
     history().NewestLimits(lol, hil);
-    const QByteArray row = FormatDataRow(now.time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
+    const QByteArray row = FormatDataRow(RowTimeText(now.time()), t, lol, hil);
 
     std::lock_guard lock(fileMutex);
     if (!io::WriteRow(dataFile, row.constData(), static_cast<std::size_t>(row.size()))) {

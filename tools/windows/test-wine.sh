@@ -75,7 +75,7 @@ rows() { if [ -f "$1" ]; then grep -c . "$1"; else echo 0; fi; }
 # start (given as HH:MM:SS) is reported, not failed.
 rows_every_second() { # file expected-temperature low high [second-start]
     python3 - "$@" <<'PY'
-import sys
+import re, sys
 path, temp, lo, hi = sys.argv[1:5]
 start2 = None
 if len(sys.argv) > 5:
@@ -87,7 +87,13 @@ for r in rows:
     f = r.split(',')
     if f[1:] != [temp, lo, hi]:
         print('  bad row:', repr(r)); ok = False
-    h, m, s = map(int, f[0].split(':'))
+    # The user's long time: 21:05:03, 9:05:03 PM, ...
+    t = re.match(r'\D*(\d{1,2})\D(\d\d)\D(\d\d)', f[0])
+    if not t:
+        print('  bad time:', repr(r)); ok = False; continue
+    h, m, s = map(int, t.groups())
+    if 'PM' in f[0].upper() and h < 12: h += 12
+    if 'AM' in f[0].upper() and h == 12: h = 0
     secs.append(h * 3600 + m * 60 + s)
 gaps = []
 for a, b in zip(secs, secs[1:]):

@@ -1,8 +1,9 @@
 #include "mainwindow/profilefile.h"
 
+#include "mainwindow/profilefileio.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace kp33 {
 
@@ -60,9 +61,27 @@ QString foldName(const QByteArray &raw)
     return decodeText(raw.trimmed()).toCaseFolded();
 }
 
-QString valueText(const QByteArray &line, qsizetype valueStart)
+bool isQuote(char c) { return c == '"' || c == '\''; }
+
+// One pair of matching quotes around the whole (trimmed) value; a lone quote
+// is a value of its own.
+bool enclosedInQuotes(QByteArrayView v) { return v.size() >= 2 && isQuote(v.front()) && v.back() == v.front(); }
+
+QString valueText(const QByteArray &line, qsizetype valueStart, bool stripQuotes)
 {
-    return decodeText(QByteArrayView(line).sliced(valueStart).trimmed());
+    QByteArrayView v = QByteArrayView(line).sliced(valueStart).trimmed();
+    if (stripQuotes && enclosedInQuotes(v))
+        v = v.sliced(1, v.size() - 2);
+    return decodeText(v);
+}
+
+// What must go into the file for value to read back as itself.
+QByteArray valueBytes(const QString &value, bool stripQuotes)
+{
+    const QByteArray v = value.toUtf8();
+    if (stripQuotes && (v.trimmed().size() != v.size() || enclosedInQuotes(v)))
+        return '"' + v + '"';
+    return v;
 }
 
 bool hasLineBreakOrNul(const QByteArray &b)
@@ -204,14 +223,14 @@ QString ProfileFile::readString(const QString &section, const QString &key,
     if (k == keys.cend())
         return def;
     const Line &l = m_lines[*k];
-    return valueText(l.text, l.valueStart);
+    return valueText(l.text, l.valueStart, m_stripQuotes);
 }
 
 bool ProfileFile::writeString(const QString &section, const QString &key, const QString &value)
 {
     const QByteArray sec = section.toUtf8().trimmed();
     const QByteArray k = key.toUtf8().trimmed();
-    const QByteArray v = value.toUtf8();
+    const QByteArray v = valueBytes(value, m_stripQuotes);
     if (sec.isEmpty() || sec.contains(']') || hasLineBreakOrNul(sec) || k.isEmpty()
         || k.contains('=') || k[0] == '[' || k[0] == ';' || k[0] == '#'
         || hasLineBreakOrNul(k) || hasLineBreakOrNul(v))
@@ -236,7 +255,7 @@ bool ProfileFile::writeString(const QString &section, const QString &key, const 
         Line &l = m_lines[*found];
         // A value that reads the same keeps its bytes: text in another code
         // page stays in it, so an unchanged file is written back unchanged.
-        if (valueText(l.text, l.valueStart) != value)
+        if (valueText(l.text, l.valueStart, m_stripQuotes) != value)
             l.text = l.text.left(l.valueStart) + v;
         return true;
     }
@@ -284,22 +303,7 @@ bool ProfileFile::save()
         return false;
     }
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        m_error = file.errorString();
-        return false;
-    }
-    const QByteArray data = contents();
-    if (file.write(data) != data.size()) {
-        m_error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        m_error = file.errorString();
-        return false;
-    }
-    return true;
+    return profilefileio::ReplaceContents(m_path, contents(), m_error);
 }
 
 } // namespace kp33

@@ -4,6 +4,9 @@
 // endings and a leading UTF-8 byte-order mark included.
 //
 // Section and key names are case-insensitive and trimmed; values are trimmed.
+// Where Windows' own profile functions read the file (stripsQuotes()), a
+// value enclosed in one pair of matching quotes, "..." or '...', reads
+// without them, as those functions hand it over.
 // The first of duplicated sections, and the first of duplicated keys within
 // it, is the one read and the one written. Lines before the first section,
 // comments (";" or "#") and anything unparsable are kept and never matched.
@@ -15,6 +18,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <cstdint>
 #include <vector>
 
 namespace kp33 {
@@ -44,12 +48,24 @@ public:
 
     QString readString(const QString &section, const QString &key, const QString &def) const;
     // False, and nothing changes, for a name that could not be read back
-    // (empty, "]" in a section, "=" in a key) or any CR, LF or NUL.
+    // (empty, "]" in a section, "=" in a key) or any CR, LF or NUL. While
+    // quotes are stripped, a value that would not read back as itself
+    // (blanks at an end, or enclosed in quotes) is written in double quotes.
     bool writeString(const QString &section, const QString &key, const QString &value);
 
+    // True on Windows, where other programs read KP33.ini through the
+    // profile functions; Linux reads values as they stand.
+    static const bool PlatformStripsQuotes;
+    bool stripsQuotes() const { return m_stripQuotes; }
+    void setStripQuotes(bool strip) { m_stripQuotes = strip; }
+
     // Writes to a temporary file beside the target and renames it over, so a
-    // failure never leaves a half-written file. False with errorString() set.
+    // failure never leaves a half-written file. On Windows a rename that
+    // another program's open handle blocks (a virus scanner, a sync tool) is
+    // tried again for up to ReplaceRetryMs (clock seam), and the file is then
+    // written in place. False with errorString() set.
     bool save();
+    static constexpr std::uint32_t ReplaceRetryMs = 1000;
 
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
@@ -71,6 +87,7 @@ private:
     QString m_path;
     QString m_error;
     bool m_refuseSave = false;
+    bool m_stripQuotes = PlatformStripsQuotes;
     bool m_bom = false;
     QByteArray m_eol; // ending of the lines this object adds
     std::vector<Line> m_lines;

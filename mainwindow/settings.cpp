@@ -241,7 +241,16 @@ void LoadSettings(Settings &s)
     }
 }
 
-bool SaveSettings(const Settings &s, std::uint8_t portToSave)
+QString SaveFailedMessage(const QString &path, const QString &cause)
+{
+    QString reason = cause;
+    if (!reason.isEmpty())
+        reason[0] = reason[0].toUpper();
+    return QStringLiteral("Невозможно записать настройки в файл\r\r") + QDir::toNativeSeparators(path) +
+           QStringLiteral("\r\r") + reason + QStringLiteral("\r\rНастройки не сохранены.");
+}
+
+bool SaveSettings(const Settings &s, std::uint8_t portToSave, QString *failure)
 {
     ProfileFile f;
     const QString path = SettingsPath();
@@ -280,6 +289,8 @@ bool SaveSettings(const Settings &s, std::uint8_t portToSave)
     if (!f.save()) {
         report(QStringLiteral("не удалось записать настройки в %1: %2")
                    .arg(QDir::toNativeSeparators(path), f.errorString()));
+        if (failure)
+            *failure = SaveFailedMessage(path, f.errorString());
         return false;
     }
     return true;

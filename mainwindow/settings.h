@@ -6,7 +6,8 @@
 // LoL/HiL and FileSave live in history(); Save, PeriodSave and FileType in the
 // recording atomics; the rest in Settings, held by the main window. Loading
 // never fails: anything missing or unreadable takes its default. Failures to
-// write go to standard error as one line naming the file.
+// write go to standard error as one line naming the file; a failed save also
+// gives the text of its error box.
 
 #include <QString>
 #include <cstdint>
@@ -49,8 +50,11 @@ void LoadSettings(Settings &s);
 // Writes every value with PORT = portToSave, keeping every other line of the
 // file as it was. A FileSave holding a line break or NUL is not written (the
 // file keeps the old one) and is reported. False when the file could not be
-// written.
-bool SaveSettings(const Settings &s, std::uint8_t portToSave);
+// written; then *failure, when given, holds the error box's text: the file
+// in the platform's own separators and the cause.
+bool SaveSettings(const Settings &s, std::uint8_t portToSave, QString *failure = nullptr);
+
+QString SaveFailedMessage(const QString &path, const QString &cause);
 
 // The product information record, in QSettings' native format at
 // RegistryRecordLocation().

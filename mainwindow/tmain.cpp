@@ -31,6 +31,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace kp33 {
 
@@ -431,8 +432,27 @@ void TMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (!m_closing)
+    if (m_saveFailedBoxOpen && !m_sessionEnding) {
+        // A further close request answers the box of a failed save, and the
+        // close it stands in ends.
+        dismissModalWork();
+        event->ignore();
+        return;
+    }
+    if (!m_closing) {
         closeInOrder();
+        if (!m_saveFailure.isEmpty() && !m_sessionEnding) {
+            // The box comes once this close is over: a close request during
+            // a close never reaches the window, and the next one must be
+            // able to dismiss it.
+            event->ignore();
+            QTimer::singleShot(0, this, &TMain::SaveFailedBox);
+            return;
+        }
+    } else if (!m_saveFailure.isEmpty()) {
+        // A close request before the box came: it comes no more.
+        std::fprintf(stderr, "kp33: %s\n", qPrintable(std::exchange(m_saveFailure, QString())));
+    }
     event->accept();
 }
 
@@ -465,7 +485,15 @@ void TMain::closeInOrder()
     WriteRegistryRecord();
     const std::uint8_t port = portToSave();
     releasePort();
-    SaveSettings(currentSettings(), port);
+    QString failure;
+    if (!SaveSettings(currentSettings(), port, &failure)) {
+        // At the end of the session nobody could read a box, and Windows
+        // would only wait on it before ending the program.
+        if (m_sessionEnding)
+            std::fprintf(stderr, "kp33: %s\n", qPrintable(failure));
+        else
+            m_saveFailure = failure;
+    }
     // Last, with everything on the disk: where those rows are now. At the
     // end of the session nobody may be there to answer.
     for (const QString &text : keptRows) {
@@ -600,6 +628,22 @@ void TMain::ErrorBox(const QString &text)
     }
     BusyScope busy(this);
     ShowError(this, text);
+}
+
+void TMain::SaveFailedBox()
+{
+    const QString text = std::exchange(m_saveFailure, QString());
+    if (text.isEmpty())
+        return; // a close request came first and closed the window
+    {
+        // Everything else of the close is done: the box holds up nothing
+        // but the end of the program.
+        BusyScope busy(this);
+        m_saveFailedBoxOpen = true;
+        ShowError(this, text);
+        m_saveFailedBoxOpen = false;
+    }
+    close();
 }
 
 bool TMain::QuestionBox(const QString &text)

@@ -118,6 +118,10 @@ public:
     // Message boxes of the window; a close meanwhile waits for the box.
     void ErrorBox(const QString &text);
     bool QuestionBox(const QString &text);
+    // The one box a close still shows, after the close in order: the
+    // settings could not be saved. A further close request dismisses it; the
+    // end of the session shows none. The window closes after it.
+    void SaveFailedBox();
     std::uint8_t OpenedPort() const { return m_openedPort; }
     // The session ends (logoff, shutdown) and the process may be ended as
     // soon as this returns, or a few seconds after it began: the close runs
@@ -206,6 +210,8 @@ private:
     bool m_closing = false;
     bool m_closeDone = false;
     bool m_sessionEnding = false; // EndSession: no box may wait for an answer
+    QString m_saveFailure; // the box a close still owes
+    bool m_saveFailedBoxOpen = false;
 
     // Controls, named as everywhere in this program.
     ImageFrame *Bevel1 = nullptr;

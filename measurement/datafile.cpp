@@ -2,6 +2,7 @@
 
 #include "measurement/history.h"
 #include "measurement/recording.h"
+#include "measurement/regional.h"
 #include "sensorbus/clock.h"
 #include "sensorbus/globals.h"
 
@@ -120,7 +121,7 @@ bool makeDataDir()
 
 QString automaticName(const QDateTime &now)
 {
-    return dataDir() + QLatin1Char('/') + now.date().toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral(".csv");
+    return dataDir() + QLatin1Char('/') + DataFileDateStem(now.date()) + QStringLiteral(".csv");
 }
 
 // OpenDataFile at the moment `now`; *opened names the file it tried.
@@ -300,7 +301,7 @@ DataFileResult WriteDataRow(long double t)
         return result;
     long double lol, hil;
     history().NewestLimits(lol, hil);
-    const QByteArray row = FormatDataRow(now.time().toString(QStringLiteral("HH:mm:ss")), t, lol, hil);
+    const QByteArray row = FormatDataRow(RowTimeText(now.time()), t, lol, hil);
 
     // Behind rows of its own file that are held, or when that file is busy,
     // the new row joins the held ones: they go in first, in one write with

@@ -57,10 +57,14 @@ private slots:
     void read();
     void write_data();
     void write();
+    void quotedWrites_data();
+    void quotedWrites();
     void refusesWhatCannotBeReadBack_data();
     void refusesWhatCannotBeReadBack();
     void onDisk_data();
     void onDisk();
+    void heldByAnotherProgram_data();
+    void heldByAnotherProgram();
     void fuzz();
 };
 
@@ -70,9 +74,10 @@ void TestProfileFile::read_data()
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("stripQuotes");
     auto row = [](const char *name, const QByteArray &file, const char *section, const char *key,
-                  const QString &expected) {
-        QTest::newRow(name) << file << section << key << expected;
+                  const QString &expected, bool stripQuotes = false) {
+        QTest::newRow(name) << file << section << key << expected << stripQuotes;
     };
     const QString D = QStringLiteral("DEF");
     row("names ignore case", "[general]\nport=3\n", "GENERAL", "Port", "3");
@@ -101,6 +106,18 @@ void TestProfileFile::read_data()
         "Ёё№–«\uFFFD»");
     row("cp1251 names ignore case", "[\xCF\xEE\xF0\xF2\xFB]\n\xCA\xEB\xFE\xF7=1\n", "ПОРТЫ",
         "кЛЮЧ", "1");
+    // As Windows' profile functions read them: one pair of matching quotes
+    // around the whole value goes.
+    const bool strip = true;
+    row("double quotes go", "[S]\nk=\"C:\\Program Files\\d.csv\"\n", "S", "k", "C:\\Program Files\\d.csv", strip);
+    row("single quotes go", "[S]\nk='a b'\n", "S", "k", "a b", strip);
+    row("blanks inside quotes stay", "[S]\nk = \" a \" \n", "S", "k", " a ", strip);
+    row("empty in quotes", "[S]\nk=\"\"\n", "S", "k", "", strip);
+    row("a lone quote stays", "[S]\nk=\"\n", "S", "k", "\"", strip);
+    row("quotes that differ stay", "[S]\nk=\"a'\n", "S", "k", "\"a'", strip);
+    row("only one pair goes", "[S]\nk=\"\"a\"\"\n", "S", "k", "\"a\"", strip);
+    row("quotes inside stay", "[S]\nk=a \"b\"\n", "S", "k", "a \"b\"", strip);
+    row("quotes kept where not stripped", "[S]\nk=\"a b\"\n", "S", "k", "\"a b\"");
 }
 
 void TestProfileFile::read()
@@ -109,10 +126,21 @@ void TestProfileFile::read()
     QFETCH(QString, section);
     QFETCH(QString, key);
     QFETCH(QString, expected);
+    QFETCH(bool, stripQuotes);
     ProfileFile f;
+    f.setStripQuotes(stripQuotes);
     f.setContents(file);
     QCOMPARE(f.readString(section, key, QStringLiteral("DEF")), expected);
     QCOMPARE(f.contents(), file);
+    if (stripQuotes) {
+        // Read the way Windows itself reads it, where it can be asked.
+        QTemporaryDir dir;
+        QFile ini(dir.filePath(QStringLiteral("quoted.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(file) == file.size());
+        ini.close();
+        if (const auto system = test::SystemProfileString(ini.fileName(), section, key))
+            QCOMPARE(*system, expected);
+    }
 }
 
 void TestProfileFile::write_data()
@@ -181,6 +209,41 @@ void TestProfileFile::write()
     }
     // A file begun from nothing takes the platform's line ending.
     QCOMPARE(f.contents(), before.isEmpty() ? QByteArray(after).replace("\n", ProfileFile::newFileEol()) : after);
+}
+
+// Where quotes are stripped on reading, a value goes in so that it reads
+// back as itself.
+void TestProfileFile::quotedWrites_data()
+{
+    QTest::addColumn<bool>("stripQuotes");
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("a value in quotes gets a pair of its own")
+        << true << QByteArray("[S]\n") << "\"x\"" << QByteArray("[S]\nk=\"\"x\"\"\n");
+    QTest::newRow("blank at an end") << true << QByteArray("[S]\n") << " x" << QByteArray("[S]\nk=\" x\"\n");
+    QTest::newRow("plain value as it is") << true << QByteArray("[S]\n") << "x 'y'" << QByteArray("[S]\nk=x 'y'\n");
+    QTest::newRow("a lone quote as it is") << true << QByteArray("[S]\n") << "'" << QByteArray("[S]\nk='\n");
+    QTest::newRow("an unchanged quoted value keeps its bytes")
+        << true << QByteArray("[S]\nk = 'a b'\n") << "a b" << QByteArray("[S]\nk = 'a b'\n");
+    QTest::newRow("a changed one loses them")
+        << true << QByteArray("[S]\nk='a b'\n") << "c" << QByteArray("[S]\nk=c\n");
+    QTest::newRow("not stripped: as it is")
+        << false << QByteArray("[S]\n") << "\"x\"" << QByteArray("[S]\nk=\"x\"\n");
+}
+
+void TestProfileFile::quotedWrites()
+{
+    QFETCH(bool, stripQuotes);
+    QFETCH(QByteArray, before);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, after);
+    ProfileFile f;
+    f.setStripQuotes(stripQuotes);
+    f.setContents(before);
+    QVERIFY(f.writeString("S", "k", value));
+    QCOMPARE(f.readString("S", "k", QString()), value);
+    QCOMPARE(f.contents(), after);
 }
 
 void TestProfileFile::refusesWhatCannotBeReadBack_data()
@@ -274,6 +337,83 @@ void TestProfileFile::onDisk()
     QCOMPARE(after.isFile(), before.isFile());
     QCOMPARE(after.size(), before.size());
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System), entriesBefore);
+}
+
+// A clock whose every sleep may be the moment the other program lets go.
+class ReleasingClock final : public Clock {
+public:
+    ReleasingClock(test::FileHold &hold, int releaseAfterSleeps) : m_hold(hold), m_releaseAfter(releaseAfterSleeps) {}
+    std::uint32_t tickCount() override { return m_inner.tickCount(); }
+    void sleep(std::uint32_t ms) override
+    {
+        m_inner.sleep(ms);
+        if (++m_sleeps == m_releaseAfter)
+            m_hold.release();
+    }
+    QDateTime now() override { return m_inner.now(); }
+    bool waitInput(const InputWait &w, int ms) override { return m_inner.waitInput(w, ms); }
+    void pauseDispatching(std::uint32_t ms) override { m_inner.pauseDispatching(ms); }
+    std::uint64_t sleptMs() const { return m_inner.sleptMs(); }
+
+private:
+    test::FakeClock m_inner;
+    test::FileHold &m_hold;
+    const int m_releaseAfter;
+    int m_sleeps = 0;
+};
+
+// Another program has KP33.ini open as the save comes: the rename is tried
+// again for a moment, then the file is written in place; a hold that lets
+// nobody write fails the save within the bound and leaves the file as it was.
+void TestProfileFile::heldByAnotherProgram_data()
+{
+    QTest::addColumn<bool>("shareWrite");
+    QTest::addColumn<int>("releaseAfterSleeps"); // 0: held throughout
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("let go during the retry") << false << 3 << true;
+    QTest::newRow("held throughout, writes shared") << true << 0 << true;
+    QTest::newRow("held throughout, only reads shared") << false << 0 << false;
+}
+
+void TestProfileFile::heldByAnotherProgram()
+{
+    QFETCH(bool, shareWrite);
+    QFETCH(int, releaseAfterSleeps);
+    QFETCH(bool, saved);
+    if (!test::HasFileHolds)
+        QSKIP("an open file stands in nobody's way here");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("KP33.ini"));
+    const QByteArray original = "[S]\r\nk=old\r\n";
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(original) == original.size());
+    }
+    ProfileFile f;
+    QCOMPARE(f.load(path), Load::Loaded);
+    QVERIFY(f.writeString("S", "k", "new"));
+
+    test::FileHold hold(path, shareWrite);
+    QVERIFY(hold.held());
+    ReleasingClock clock(hold, releaseAfterSleeps);
+    test::ClockScope scope(&clock);
+    QCOMPARE(f.save(), saved);
+    const std::uint64_t slept = clock.sleptMs();
+    hold.release();
+
+    QFile back(path);
+    QVERIFY(back.open(QIODevice::ReadOnly));
+    QCOMPARE(back.readAll(), saved ? QByteArray("[S]\r\nk=new\r\n") : original);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"KP33.ini"});
+    if (releaseAfterSleeps > 0) {
+        QVERIFY2(slept < ProfileFile::ReplaceRetryMs, qPrintable(QString::number(slept)));
+    } else {
+        // The whole second was given to the rename, and not much more.
+        QVERIFY2(slept >= ProfileFile::ReplaceRetryMs && slept <= ProfileFile::ReplaceRetryMs + 100,
+                 qPrintable(QString::number(slept)));
+    }
+    QCOMPARE(f.errorString().isEmpty(), saved);
 }
 
 // Random and mutated files: no crash, every write reads back, writing again

@@ -94,6 +94,7 @@ private slots:
     void commaLocale();
     void otherContentSurvives();
     void windows1251FileKeptByteForByte();
+    void quotedPaths();
     void fileSaveWithLineBreakNotWritten_data();
     void fileSaveWithLineBreakNotWritten();
     void unwritable_data();
@@ -208,6 +209,11 @@ void TestSettings::integers_data()
     row("bool word keeps default", "GENERAL", "SignalUse", "no", 1, "1");
     row("bool AutoRun -1", "GENERAL", "AutoRun", "-1", 1, "1");
     row("bool FileType", "DATA", "FileType", "7", 1, "1");
+    // Windows reads it as its profile functions do, without the quotes, and
+    // a value that did not change keeps its bytes; Linux as it stands.
+    const bool w = test::WindowsConventions;
+    row("PORT in quotes", "GENERAL", "PORT", "\"2\"", w ? 2 : 1, w ? "\"2\"" : "1");
+    row("colour in single quotes", "COLORS", "TempColor", "'$FF'", w ? 255 : 33023, w ? "255" : "33023");
 }
 
 void TestSettings::integers()
@@ -363,6 +369,23 @@ void TestSettings::windows1251FileKeptByteForByte()
     QCOMPARE(readIni(), before);
 }
 
+// Paths in quotes, as people write them when a path holds blanks.
+void TestSettings::quotedPaths()
+{
+    test::ProgramFolder dir;
+    const QByteArray before = "[DATA]\r\nFileType=1\r\nFileSave=\"C:\\Мои данные\\замер.csv\"\r\n"
+                              "[PORTS]\r\nCOM3='COM7'\r\n";
+    writeIni(before);
+    Settings s;
+    LoadSettings(s);
+    const bool w = test::WindowsConventions;
+    QCOMPARE(history().FileSave(), w ? QStringLiteral("C:\\Мои данные\\замер.csv")
+                                     : QStringLiteral("\"C:\\Мои данные\\замер.csv\""));
+    QCOMPARE(portPath("COM3"), std::string(w ? "COM7" : "'COM7'"));
+    QVERIFY(SaveSettings(s, s.PORT));
+    QVERIFY2(readIni().contains("\nFileSave=\"C:\\Мои данные\\замер.csv\"\r\n"), readIni().constData());
+}
+
 void TestSettings::fileSaveWithLineBreakNotWritten_data()
 {
     QTest::addColumn<QString>("bad");
@@ -418,10 +441,18 @@ void TestSettings::unwritable()
     LoadSettings(s); // must not wait for a writer on the FIFO
     QCOMPARE(int(s.PORT), 1);
     QCOMPARE(double(s.HiT), 125.0);
-    QVERIFY(!SaveSettings(s, 1));
+    QString failure;
+    QVERIFY(!SaveSettings(s, 1, &failure));
     const QString text = err.take();
     QVERIFY2(text.contains(QDir::toNativeSeparators(SettingsPath())), qPrintable(text));
     QVERIFY(text.endsWith('\n'));
+    // The error box: the file in the platform's separators, and the cause.
+    const QStringList box = failure.split(QStringLiteral("\r\r"));
+    QCOMPARE(box.size(), 4);
+    QCOMPARE(box[0], QStringLiteral("Невозможно записать настройки в файл"));
+    QCOMPARE(box[1], QDir::toNativeSeparators(SettingsPath()));
+    QVERIFY(!box[2].isEmpty() && box[2][0].isUpper());
+    QCOMPARE(box[3], QStringLiteral("Настройки не сохранены."));
 
     const QFileInfo after(SettingsPath());
     QCOMPARE(after.isDir(), kind == "directory");

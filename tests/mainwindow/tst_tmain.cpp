@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QSignalSpy>
 #include <atomic>
 #include <condition_variable>
+#include <QTimer>
 #include <csignal>
 #include <functional>
 #include <mutex>
@@ -118,6 +120,7 @@ private slots:
     void sigtermClosesInOrder();
     void endOfSessionClosesBeforeTheBoxReturns();
     void endOfSessionKeepsItsBound();
+    void failedSaveBoxGivesWayToTheNextClose();
     void dataFileFailureAtStartSavesNothing_data();
     void dataFileFailureAtStartSavesNothing();
     void busyDataFileKeepsMeasuringAndRowsBeside();
@@ -633,6 +636,58 @@ void TestTMain::endOfSessionKeepsItsBound()
     QVERIFY(QTest::qWaitFor([&] { return !w.sessionThreadAlive(); }, 10000));
     RunState = rsStopped;
     setClock(fx.clock.get());
+}
+
+// KP33.ini that cannot be written is told in a box at the close, which the
+// next close request dismisses; the end of the session shows none.
+void TestTMain::failedSaveBoxGivesWayToTheNextClose()
+{
+    test::WindowFixture fx;
+    const QString ini = fx.folder->path() + "KP33.ini";
+    QVERIFY(QDir().mkdir(ini)); // a folder where the file belongs: nothing can replace it
+    {
+        TMain w;
+        QVERIFY(w.FormCreate());
+        w.close();
+        QVERIFY(QTest::qWaitFor([&] { return !fx.messages.isEmpty(); }, 5000));
+    }
+    QCOMPARE(fx.messages.size(), 1);
+    QCOMPARE(fx.messages[0].caption, QStringLiteral("Ошибка"));
+    QCOMPARE(fx.messages[0].icon, QMessageBox::Critical);
+    QVERIFY2(fx.messages[0].text.startsWith("Невозможно записать настройки в файл\r\r" +
+                                            QDir::toNativeSeparators(ini) + "\r\r"),
+             qPrintable(fx.messages[0].text));
+    {
+        TMain w;
+        QVERIFY(w.FormCreate());
+        w.EndSession();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(fx.messages.size(), 1);
+
+    // On screen, with nobody to answer it: a signal closes, the box comes,
+    // and the next signal takes it away.
+    SetMessageAnswerer(nullptr);
+    TMain w;
+    QVERIFY(w.FormCreate());
+    w.show();
+    SignalClose closer(&w);
+    bool boxSeen = false;
+    QTimer watch;
+    watch.setInterval(10);
+    connect(&watch, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        boxSeen = box->windowTitle() == QStringLiteral("Ошибка") && box->text().contains(QDir::toNativeSeparators(ini));
+        watch.stop();
+        ::raise(SIGTERM);
+    });
+    watch.start();
+    ::raise(SIGTERM);
+    QVERIFY(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+    QVERIFY(boxSeen);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 void TestTMain::dataFileFailureAtStartSavesNothing_data()

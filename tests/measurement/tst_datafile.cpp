@@ -2,13 +2,16 @@
 // file can fail, and a file that another program holds.
 
 #include "measurement/datafile.h"
+#include "measurement/regional.h"
 #include "probe.h"
 #include "sensorbus/comport.h"
 #include "sensorbus/globals.h"
 #include "support/testsupport.h"
 
 #include <QScopeGuard>
+#include <QLocale>
 #include <QtTest>
+#include <algorithm>
 
 using namespace kp33;
 using kp33::test::Probe;
@@ -27,6 +30,14 @@ QList<QByteArray> rows(const QString &name)
     if (!out.isEmpty() && out.last().isEmpty())
         out.removeLast();
     return out;
+}
+
+// A row's time as this platform writes it: HH:mm:ss on Linux, the user's
+// long time on Windows. formatsOfTheUser holds that text to the formats
+// themselves; the other cases are about which rows go where.
+QByteArray at(const char *hms)
+{
+    return RowTimeText(QTime::fromString(QLatin1String(hms), QStringLiteral("HH:mm:ss"))).toUtf8();
 }
 
 // Time moves on by a millisecond at every reading of the date and time, as
@@ -58,6 +69,11 @@ private slots:
     void cleanup();
 
     void rowFormat();
+    void shortDateName_data();
+    void shortDateName();
+    void longTimeAccepted_data();
+    void longTimeAccepted();
+    void formatsOfTheUser();
     void firstRowAtOnceThenEveryPeriod();
     void appendsNeverTruncates();
     void cutLastLineIsEnded();
@@ -115,6 +131,128 @@ void TestDataFile::rowFormat()
     QCOMPARE(FormatDataRow("00:00:01", NoTemp, -0.04L, 22.25L), QByteArray("00:00:01,1000.0,0.0,22.3\r\n"));
 }
 
+// The stem of an automatic name from a short date: its 3rd and 6th
+// characters become "-" where that gives two-digit day and month and the
+// year; anything else takes dd-MM-yyyy (the empty stem here).
+void TestDataFile::shortDateName_data()
+{
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("text"); // the date 7 December 2026 in that picture
+    QTest::addColumn<QString>("stem");
+    auto row = [](const char *name, const char *picture, const QString &text, const char *stem) {
+        QTest::newRow(name) << picture << text << stem;
+    };
+    row("day.month.year", "dd.MM.yyyy", "07.12.2026", "07-12-2026");
+    row("day/month/year", "dd/MM/yyyy", "07/12/2026", "07-12-2026");
+    row("month first, two digits each", "MM/dd/yyyy", "12/07/2026", "12-07-2026");
+    row("two-digit year", "dd.MM.yy", "07.12.26", "07-12-26");
+    row("blanks between", "dd MM yyyy", "07 12 2026", "07-12-2026");
+    row("the year of another calendar", "dd/MM/yyyy", "07/12/2569", "07-12-2569");
+    row("one-digit day and month", "M/d/yyyy", "12/7/2026", "");
+    row("one-digit day", "d.MM.yyyy", "7.12.2026", "");
+    row("year first", "yyyy-MM-dd", "2026-12-07", "");
+    row("year first, slashes", "yyyy/MM/dd", "2026/12/07", "");
+    row("month by name", "dd MMM yyyy", "07 дек 2026", "");
+    row("text after the year", "dd.MM.yyyy' г.'", "07.12.2026 г.", "");
+    row("day twice", "dd.dd.yyyy", "07.07.2026", "");
+    row("letter between", "ddxMMxyyyy", "07x12x2026", "");
+    row("text not in its picture", "dd.MM.yyyy", "07/12/2026", "");
+    row("digits of another script", "dd.MM.yyyy", QStringLiteral("\u0660\u0667.\u0661\u0662.\u0662\u0660\u0662\u0666"), "");
+    row("no format", "", "", "");
+}
+
+void TestDataFile::shortDateName()
+{
+    QFETCH(QString, picture);
+    QFETCH(QString, text);
+    QFETCH(QString, stem);
+    QCOMPARE(DateStemFromShortDate(picture, text), stem);
+}
+
+// A long time serves a row when it has hours, minutes and seconds, tells
+// morning from evening and cannot split the comma-separated row.
+void TestDataFile::longTimeAccepted_data()
+{
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("am");
+    QTest::addColumn<QString>("pm");
+    QTest::addColumn<QString>("text"); // 9:05:03 in the morning in that picture
+    QTest::addColumn<bool>("usable");
+    auto row = [](const char *name, const char *picture, const QString &am, const QString &pm,
+                  const QString &text, bool usable) {
+        QTest::newRow(name) << picture << am << pm << text << usable;
+    };
+    row("24-hour", "HH:mm:ss", "AM", "PM", "09:05:03", true);
+    row("24-hour, one-digit hour", "H:mm:ss", "", "", "9:05:03", true);
+    row("12-hour and designator", "h:mm:ss tt", "AM", "PM", "9:05:03 AM", true);
+    row("designator first", "tt h:mm:ss", "오전", "오후", "오전 9:05:03", true);
+    row("one-letter designator", "h:mm:ss t", "AM", "PM", "9:05:03 A", true);
+    row("dots and literal text", "H.mm.ss' Uhr'", "", "", "9.05.03 Uhr", true);
+    row("no seconds", "HH:mm", "", "", "09:05", false);
+    row("no hours", "mm:ss", "", "", "05:03", false);
+    row("hours only as quoted text", "'h'mm:ss", "", "", "h05:03", false);
+    row("12-hour without designator", "h:mm:ss", "AM", "PM", "9:05:03", false);
+    row("designators that read the same", "h:mm:ss tt", "", "", "9:05:03 ", false);
+    row("one letter the same", "h:mm:ss t", "AM", "AP", "9:05:03 A", false);
+    row("comma in the designator", "h:mm:ss tt", "a,m", "p,m", "9:05:03 a,m", false);
+    row("comma as separator", "HH','mm','ss", "", "", "09,05,03", false);
+    row("quote in the text", "HH:mm:ss'\"'", "", "", "09:05:03\"", false);
+    row("nothing formatted", "HH:mm:ss", "", "", "", false);
+}
+
+void TestDataFile::longTimeAccepted()
+{
+    QFETCH(QString, picture);
+    QFETCH(QString, am);
+    QFETCH(QString, pm);
+    QFETCH(QString, text);
+    QFETCH(bool, usable);
+    QCOMPARE(RowTimeUsable(picture, am, pm, text), usable);
+}
+
+// Rows and names under the regional formats of the user the test runs as:
+// on Windows those of the locales the Windows tests run under (en-GB for the
+// suites, Russian and US English in runs of their own); Linux keeps its
+// fixed formats whatever the locale.
+void TestDataFile::formatsOfTheUser()
+{
+    struct Expected {
+        QString locale, file;
+        QStringList morning; // 9:05:03 as that locale may write it
+        QString evening;     // 21:05:03
+    };
+    Expected e{{}, "07-12-2026.csv", {"09:05:03"}, "21:05:03"};
+    if (test::WindowsConventions) {
+        const QList<Expected> windows = {
+            // dd.MM.yyyy; H:mm:ss on Windows, HH:mm:ss under Wine
+            {"ru_RU", "07-12-2026.csv", {"9:05:03", "09:05:03"}, "21:05:03"},
+            // M/d/yyyy, so dd-MM-yyyy; h:mm:ss tt
+            {"en_US", "07-12-2026.csv", {"9:05:03 AM"}, "9:05:03 PM"},
+            // dd/MM/yyyy; HH:mm:ss
+            {"en_GB", "07-12-2026.csv", {"09:05:03"}, "21:05:03"},
+        };
+        const QString locale = QLocale::system().name();
+        const auto it = std::find_if(windows.begin(), windows.end(), [&](const Expected &x) { return x.locale == locale; });
+        if (it == windows.end())
+            QSKIP(qPrintable("no expected formats for the user locale " + locale));
+        e = *it;
+    }
+    m_scope.reset();
+    m_clock = std::make_unique<test::FakeClock>(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)));
+    m_scope = std::make_unique<test::ClockScope>(m_clock.get());
+    QVERIFY(WriteDataRow(20.5L).ok);
+    m_clock->advance(12 * 3600 * 1000);
+    QVERIFY(WriteDataRow(21.0L).ok);
+    const QString name = m_folder->path() + "DATA/" + e.file;
+    QCOMPARE(history().FileSave(), name);
+    const QList<QByteArray> got = rows(name);
+    QCOMPARE(got.size(), 2);
+    const QString morning = QString::fromUtf8(got[0]).section(u',', 0, 0);
+    QVERIFY2(e.morning.contains(morning), qPrintable(morning));
+    QCOMPARE(got[0], (morning + ",20.5,-55.0,125.0\r").toUtf8());
+    QCOMPARE(got[1], (e.evening + ",21.0,-55.0,125.0\r").toUtf8());
+}
+
 void TestDataFile::firstRowAtOnceThenEveryPeriod()
 {
     PeriodSave = 5;
@@ -124,7 +262,7 @@ void TestDataFile::firstRowAtOnceThenEveryPeriod()
     QVERIFY(runSession(probe));
     const QString name = m_folder->path() + "DATA/07-12-2026.csv";
     QCOMPARE(history().FileSave(), name);
-    QCOMPARE(rows(name), (QList<QByteArray>{"12:00:00,0.0,-55.0,125.0\r", "12:00:05,4.3,-55.0,125.0\r"}));
+    QCOMPARE(rows(name), (QList<QByteArray>{at("12:00:00") + ",0.0,-55.0,125.0\r", at("12:00:05") + ",4.3,-55.0,125.0\r"}));
     QVERIFY(probe.errors.isEmpty());
     // The thread reopens the file before each row and a stop closes nothing.
     QVERIFY(DataFileOpen());
@@ -143,8 +281,8 @@ void TestDataFile::appendsNeverTruncates()
     Probe probe;
     probe.stopAfter(2);
     QVERIFY(runSession(probe));
-    QCOMPARE(readAll(name), QByteArray("11:00:00,20.0,-55.0,125.0\r\n12:00:00,0.0,-55.0,125.0\r\n"
-                                       "12:00:01,0.9,-55.0,125.0\r\n"));
+    QCOMPARE(readAll(name), "11:00:00,20.0,-55.0,125.0\r\n" + at("12:00:00") + ",0.0,-55.0,125.0\r\n" +
+                                at("12:00:01") + ",0.9,-55.0,125.0\r\n");
 }
 
 void TestDataFile::cutLastLineIsEnded()
@@ -158,7 +296,7 @@ void TestDataFile::cutLastLineIsEnded()
     }
     history().StoreAndUpdate(21.0L);
     QVERIFY(WriteDataRow(21.0L).ok);
-    QCOMPARE(readAll(name), QByteArray("11:00:00,20.0,-55.0,125.0\r\n11:00:01,2\r\n12:00:00,21.0,-55.0,125.0\r\n"));
+    QCOMPARE(readAll(name), "11:00:00,20.0,-55.0,125.0\r\n11:00:01,2\r\n" + at("12:00:00") + ",21.0,-55.0,125.0\r\n");
 }
 
 void TestDataFile::midnightStartsNewFile()
@@ -170,8 +308,8 @@ void TestDataFile::midnightStartsNewFile()
     Probe probe;
     probe.stopAfter(2);
     QVERIFY(runSession(probe));
-    QCOMPARE(rows(m_folder->path() + "DATA/07-12-2026.csv"), QList<QByteArray>{"23:59:59,0.0,-55.0,125.0\r"});
-    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv"), QList<QByteArray>{"00:00:00,0.9,-55.0,125.0\r"});
+    QCOMPARE(rows(m_folder->path() + "DATA/07-12-2026.csv"), QList<QByteArray>{at("23:59:59") + ",0.0,-55.0,125.0\r"});
+    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv"), QList<QByteArray>{at("00:00:00") + ",0.9,-55.0,125.0\r"});
     QCOMPARE(history().FileSave(), m_folder->path() + "DATA/08-12-2026.csv");
 
     // A row begun in the last millisecond of a day carries that day's time
@@ -181,7 +319,7 @@ void TestDataFile::midnightStartsNewFile()
     const bool written = WriteDataRow(5.0L).ok;
     setClock(m_clock.get());
     QVERIFY(written);
-    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv").last(), QByteArray("23:59:59,5.0,-55.0,125.0\r"));
+    QCOMPARE(rows(m_folder->path() + "DATA/08-12-2026.csv").last(), at("23:59:59") + ",5.0,-55.0,125.0\r");
     QVERIFY(!QFile::exists(m_folder->path() + "DATA/09-12-2026.csv"));
 }
 
@@ -253,7 +391,7 @@ void TestDataFile::fullDiskEndsSessionAndKeepsEarlierRows()
     QCOMPARE(probe.updates, 4); // the failing cycle still shows, then the session ends
     QCOMPARE(probe.errors, QStringList{NoAccessMessage("/dev/full")});
     QCOMPARE(probe.closeRequests, 1);
-    QCOMPARE(rows(good), (QList<QByteArray>{"12:00:00,0.0,-55.0,125.0\r", "12:00:01,0.9,-55.0,125.0\r"}));
+    QCOMPARE(rows(good), (QList<QByteArray>{at("12:00:00") + ",0.0,-55.0,125.0\r", at("12:00:01") + ",0.9,-55.0,125.0\r"}));
     QCOMPARE(NoAccessMessage("/dev/full"),
              QStringLiteral("Нет доступа к файлу\r\n/dev/full\r\r\nДальнейшая работа программы невозможна!"));
 }
@@ -398,7 +536,7 @@ void TestDataFile::sharedWhileOpenAnyName()
     QVERIFY(WriteDataRow(21.0L).ok);
     QFile other(name);
     QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
-    QCOMPARE(other.readAll(), QByteArray("12:00:00,21.0,-55.0,125.0\r\n"));
+    QCOMPARE(other.readAll(), at("12:00:00") + ",21.0,-55.0,125.0\r\n");
     other.close();
     QVERIFY(DataFileOpen());
 }

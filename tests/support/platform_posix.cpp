@@ -58,4 +58,15 @@ QStringList ReadRegistryRecord(const QString &location)
 
 void ClearRegistryRecord(const QString &location) { QFile::remove(location); }
 
+const bool WindowsConventions = false;
+
+std::optional<QString> SystemProfileString(const QString &, const QString &, const QString &) { return std::nullopt; }
+
+// Locks on Linux are advisory: an open file never stands in another's way.
+const bool HasFileHolds = false;
+
+FileHold::FileHold(const QString &, bool) {}
+
+void FileHold::release() {}
+
 } // namespace kp33::test

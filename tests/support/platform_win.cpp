@@ -82,4 +82,33 @@ QStringList ReadRegistryRecord(const QString &location)
 
 void ClearRegistryRecord(const QString &location) { RegDeleteTreeW(HKEY_CURRENT_USER, subKey(location).c_str()); }
 
+const bool WindowsConventions = true;
+
+std::optional<QString> SystemProfileString(const QString &path, const QString &section, const QString &key)
+{
+    auto wide = [](const QString &s) { return reinterpret_cast<const wchar_t *>(s.utf16()); };
+    wchar_t buffer[512];
+    const DWORD n = GetPrivateProfileStringW(wide(section), wide(key), L"DEF", buffer, 512,
+                                             wide(QDir::toNativeSeparators(path)));
+    return QString::fromWCharArray(buffer, int(n));
+}
+
+const bool HasFileHolds = true;
+
+FileHold::FileHold(const QString &path, bool shareWrite)
+{
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                                 GENERIC_READ, FILE_SHARE_READ | (shareWrite ? FILE_SHARE_WRITE : 0), nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        m_handle = reinterpret_cast<std::intptr_t>(h);
+}
+
+void FileHold::release()
+{
+    if (m_handle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    m_handle = -1;
+}
+
 } // namespace kp33::test

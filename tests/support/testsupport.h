@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace kp33::test {
 
@@ -164,5 +165,35 @@ private:
 extern const bool RecordIsAFile;
 QStringList ReadRegistryRecord(const QString &location);
 void ClearRegistryRecord(const QString &location);
+
+// What a platform's own conventions make the program do: Windows reads
+// quoted profile values the way its profile functions do, and takes the row
+// time and the file-name date from the user's regional formats. Linux does
+// neither.
+extern const bool WindowsConventions;
+
+// The value Windows' own GetPrivateProfileStringW reads from the file at
+// path (UTF-8 files aside, for ASCII text), the reference a reading of
+// quoted values is held to. An empty optional where there is no such
+// function.
+std::optional<QString> SystemProfileString(const QString &path, const QString &section, const QString &key);
+
+// Holds a file open the way another program may (a spreadsheet, a virus
+// scanner, a sync tool): reading, sharing reads and, with shareWrite, writes,
+// never a delete or a rename. Only Windows has such holds (HasFileHolds);
+// elsewhere the object holds nothing.
+extern const bool HasFileHolds;
+class FileHold {
+public:
+    FileHold(const QString &path, bool shareWrite);
+    ~FileHold() { release(); }
+    FileHold(const FileHold &) = delete;
+    FileHold &operator=(const FileHold &) = delete;
+    bool held() const { return m_handle != -1; }
+    void release();
+
+private:
+    std::intptr_t m_handle = -1;
+};
 
 } // namespace kp33::test

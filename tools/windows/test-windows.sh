@@ -30,6 +30,25 @@ mkdir -p "$scratch/tmp"
 WINEPREFIX=$scratch/pfx DISPLAY=$disp ctest --test-dir "$build" --output-on-failure \
     --parallel "$(nproc)" || status=1
 
+echo "== regional formats under Wine"
+# Rows and file names as a Russian, a US and a British user's formats make
+# them: Wine takes the user's locale from LC_ALL, also where the host has no
+# such locale (file names then hold ASCII only, which these do). Each start
+# under another locale rewrites the prefix's regional settings, so these run
+# one by one, after the suites.
+for locale in ru_RU.UTF-8 en_US.UTF-8 en_GB.UTF-8; do
+    out=regional-${locale%%.*}.txt
+    (cd "$scratch" && WINEPREFIX=$scratch/pfx LC_ALL=$locale "$WINE" "$build/bin/tst_datafile.exe" \
+        formatsOfTheUser -o "$out,txt" >/dev/null 2>&1)
+    if grep -q '^PASS   : TestDataFile::formatsOfTheUser()' "$scratch/$out"; then
+        echo "ok   $locale"
+    else
+        echo "FAIL $locale"
+        cat "$scratch/$out" 2>/dev/null
+        status=1
+    fi
+done
+
 echo "== end to end under Wine"
 "$here/test-wine.sh" "$build" "$sim" || status=1
 

@@ -19,6 +19,20 @@ cases=("$@")
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
 pids=()
+# A row's time is the user's long time (21:05:03, 9:05:03 PM, ...); the
+# checks below read it, and `date +%T`, as seconds of the day.
+cat >"$scratch/rowtime.py" <<'PY'
+import re
+def secs(text):
+    t = re.match(r'\D*(\d{1,2})\D(\d\d)\D(\d\d)', text)
+    if not t:
+        return None
+    h, m, s = map(int, t.groups())
+    if 'PM' in text.upper() and h < 12: h += 12
+    if 'AM' in text.upper() and h == 12: h = 0
+    return h * 3600 + m * 60 + s
+PY
+export PYTHONPATH=$scratch
 cleanup() {
     local p
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
@@ -80,10 +94,9 @@ rows() { if [ -f "$1" ]; then grep -c . "$1"; else echo 0; fi; }
 # the shared wineserver, can push a cycle past a second's edge.
 rows_every_second() { # file expected-temperature low high [second-start second-end]
     python3 - "$@" <<'PY'
-import sys
+import rowtime, sys
 path, temp, lo, hi = sys.argv[1:5]
-def secs_of(hms):
-    h, m, s = map(int, hms.split(':')); return h * 3600 + m * 60 + s
+secs_of = rowtime.secs
 rows = [l.rstrip('\r\n') for l in open(path, newline='') if l.strip()]
 ok = len(rows) >= 5
 secs = []
@@ -91,7 +104,10 @@ for r in rows:
     f = r.split(',')
     if f[1:] != [temp, lo, hi]:
         print('  bad row:', repr(r)); ok = False
-    secs.append(secs_of(f[0]))
+    t = rowtime.secs(f[0])
+    if t is None:
+        print('  bad time:', repr(r)); ok = False; continue
+    secs.append(t)
 gaps = [b - a for a, b in zip(secs, secs[1:])]
 if any(g not in (0, 1, 2) for g in gaps) or sum(1 for g in gaps if g != 1) > len(gaps) // 10:
     print('  gaps:', gaps); ok = False
@@ -113,7 +129,7 @@ PY
 # CR LF; and the file ends with one.
 rows_complete() { # file temperature low high
     python3 - "$@" <<'PY'
-import re, sys
+import rowtime, sys
 path, temp, lo, hi = sys.argv[1:5]
 data = open(path, 'rb').read()
 rows = data.split(b'\r\n')
@@ -347,8 +363,8 @@ case_busy_start() {
     check "busy: a row for every second, the held ones first" rows_every_second "$csv" 21.3 -55.0 125.0
     check "busy: the held rows are from before the release" python3 - "$csv" "$released" <<'PY'
 import sys
-first = open(sys.argv[1], newline='').readline()[:8]
-secs = lambda t: sum(int(x) * m for x, m in zip(t.split(':'), (3600, 60, 1)))
+from rowtime import secs
+first = open(sys.argv[1], newline='').readline().split(',')[0]
 print('  first row %s, released %s' % (first, sys.argv[2]))
 sys.exit(0 if 5 <= secs(sys.argv[2]) - secs(first) < 600 else 1)
 PY
@@ -398,7 +414,7 @@ rows_with() { if [ -f "$1" ]; then grep -c -- "$2" "$1"; else echo 0; fi; }
 # (1000.0), still one a second.
 rows_then_sensor_error() { # file temperature
     python3 - "$@" <<'PY'
-import sys
+import rowtime, sys
 path, temp = sys.argv[1:3]
 rows = [l.rstrip('\r\n').split(',') for l in open(path, newline='') if l.strip()]
 temps = [r[1] for r in rows]
@@ -406,7 +422,7 @@ ok = bool(temps) and temps[0] == temp and temps[-1] == '1000.0'
 # One change, from the temperature to the error, and never back.
 k = temps.index('1000.0') if '1000.0' in temps else len(temps)
 ok = ok and set(temps[:k]) == {temp} and set(temps[k:]) == {'1000.0'} and len(temps) - k >= 3
-secs = [int(h) * 3600 + int(m) * 60 + int(s) for h, m, s in (r[0].split(':') for r in rows)]
+secs = [rowtime.secs(r[0]) for r in rows]
 gaps = [b - a for a, b in zip(secs, secs[1:])]
 ok = ok and all(g in (0, 1, 2) for g in gaps)
 print('  %d rows with %s, then %d with the sensor error; gaps %s' % (k, temp, len(temps) - k, sorted(set(gaps))))

@@ -121,7 +121,8 @@ check "install while the program runs: no uninstall key" not haskey
 start_xvfb disp xpid
 box() {  # box: the id of the first window named like the installer, waited for
     local i id
-    for i in $(seq 300); do
+    # A first start in a fresh prefix can take Wine most of a minute.
+    for i in $(seq 900); do
         id=$(DISPLAY=$disp xdotool search --name 'KP33' 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1

@@ -129,14 +129,15 @@ PY
 # CR LF; and the file ends with one.
 rows_complete() { # file temperature low high
     python3 - "$@" <<'PY'
-import rowtime, sys
+import re, rowtime, sys
 path, temp, lo, hi = sys.argv[1:5]
 data = open(path, 'rb').read()
 rows = data.split(b'\r\n')
 ok = data.endswith(b'\r\n') and len(rows) > 1
-row = rb'\d\d:\d\d:\d\d,(%s|1000\.0),%s,%s' % tuple(re.escape(v.encode()) for v in (temp, lo, hi))
+row = rb'([^,]+),(%s|1000\.0),%s,%s' % tuple(re.escape(v.encode()) for v in (temp, lo, hi))
 for r in rows[:-1]:
-    if not re.fullmatch(row, r):
+    m = re.fullmatch(row, r)
+    if not m or rowtime.secs(m.group(1).decode(errors='replace')) is None:
         print('  bad row:', r); ok = False
 print('  %d rows' % (len(rows) - 1))
 sys.exit(0 if ok else 1)

@@ -20,16 +20,16 @@
 
 static long delay_for(const char *path)
 {
-    const char *spec = getenv("KP33_SLOW_SYNC");
-    while (spec && *spec) {
-        const char *eq = strchr(spec, '=');
+    const char *rule = getenv("KP33_SLOW_SYNC");
+    while (rule && *rule) {
+        const char *eq = strchr(rule, '=');
         if (!eq)
             break;
-        if (strncmp(path, spec, (size_t)(eq - spec)) == 0)
+        if (strncmp(path, rule, (size_t)(eq - rule)) == 0)
             return strtol(eq + 1, NULL, 10);
-        spec = strchr(eq, ';');
-        if (spec)
-            ++spec;
+        rule = strchr(eq, ';');
+        if (rule)
+            ++rule;
     }
     return 0;
 }

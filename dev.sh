@@ -161,29 +161,7 @@ windows)
     if [ -z "${KP33_QT_ARCHIVE_DIR:-}" ] && [ -d ../shared/qt-cache ]; then
         export KP33_QT_ARCHIVE_DIR=$PWD/../shared/qt-cache
     fi
-    qt=$(tools/windows/build-qt.sh)
-    wine=/usr/lib/wine/wine64
-    cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/windows/mingw-toolchain.cmake" \
-        -DCMAKE_FIND_ROOT_PATH="$qt" -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
-        -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" >/dev/null
-    if ! cmake --build build-win --parallel "$(nproc)" >build-win/build.log 2>&1; then
-        grep -v '^\[' build-win/build.log | tail -60 >&2
-        exit 1
-    fi
-    if grep -q 'warning' build-win/build.log; then
-        grep -B2 -A6 'warning' build-win/build.log | head -60 >&2
-        echo "The Windows build has warnings (build-win/build.log)." >&2
-        exit 1
-    fi
-    version=$(sed -n 's/^project(KP33 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-    stage=build-win/stage
-    rm -rf "$stage" && mkdir -p "$stage"
-    x86_64-w64-mingw32-strip -o "$stage/kp33.exe" build-win/bin/kp33.exe
-    cp -r HELP "$stage/"
-    tools/windows/package.sh "$stage" build-win/dist "$version"
-    ls -l build-win/dist
+    tools/windows/build.sh build-win
     tools/windows/test-windows.sh build-win build/bin/kp33-sensor-sim
     ;;
 *)

@@ -7,7 +7,6 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QTimer>
-#include <iterator>
 
 namespace kp33 {
 
@@ -33,23 +32,12 @@ QString hex2(std::uint8_t b) { return QStringLiteral("%1").arg(b, 2, 16, QLatin1
 RomFinding DescribeRom(const std::uint8_t r[8])
 {
     RomFinding f;
-    switch (r[0]) {
-    case 0x10:
-        if (r[6] * 256 + r[5] < 8) {
-            f.caption = QStringLiteral("Найден: DS1820");
-            f.type = stDS1820;
-        } else {
-            f.caption = QStringLiteral("Найден: DS18S20");
-            f.type = stDS18S20;
-        }
-        break;
-    case 0x28:
-        f.caption = QStringLiteral("Найден: DS18B20");
-        f.type = stDS18B20;
-        break;
-    default:
-        f.caption = QStringLiteral("Найдено неизвестное устройство!");
-        f.type = stUnknown;
+    f.type = SensorFamily(r);
+    switch (f.type) {
+    case stDS1820: f.caption = QStringLiteral("Найден: DS1820"); break;
+    case stDS18S20: f.caption = QStringLiteral("Найден: DS18S20"); break;
+    case stDS18B20: f.caption = QStringLiteral("Найден: DS18B20"); break;
+    default: f.caption = QStringLiteral("Найдено неизвестное устройство!");
     }
     f.serial = QStringLiteral("Серийный номер: ");
     for (int i = 6; i >= 1; --i)
@@ -108,20 +96,7 @@ void TInitSensor::TimerTimer()
     std::uint8_t rom[8] = {};
     if (!m_abandoned && m_openPort(m_port)) {
         for (int attempt = 0; attempt < Attempts && !found && !m_abandoned; ++attempt) {
-            if (OWReset()) {
-                // Read ROM and the eight code bytes in one burst; a burst that
-                // came back short reads as 0xFF bytes, whose CRC fails.
-                OWBlock(&cmdReadRom, 1, rom, std::size(rom));
-                CRC8 = 0;
-                bool allZero = true;
-                for (std::uint8_t b : rom) {
-                    CRC8Add(b);
-                    allZero = allZero && b == 0;
-                }
-                // Eight zero bytes (a line held low) fold to a CRC of 0 but are
-                // no device.
-                found = CRC8 == 0 && !allZero;
-            }
+            found = ReadRom(rom);
             if (!found && !m_abandoned)
                 theClock().pauseDispatching(RetryPauseMs);
         }

@@ -111,13 +111,8 @@ void TMain::startSession()
     M_Port->setEnabled(false);
     RecordCounter = PeriodSave.load();
     setStartStopCaption(true);
-    if (SensorFound.load() && SensorType.load() == stDS18B20) {
-        // Full 12-bit resolution, TH and TL kept; written only when needed
-        // so the sensor's EEPROM is not worn by every start.
-        std::uint8_t th, tl, config;
-        if (ReadAlarmBytes(th, tl, config) && (config & 0x60) != 0x60)
-            WriteScratchpad(th, tl, static_cast<std::uint8_t>(config | 0x60));
-    }
+    if (SensorFound.load())
+        SetFullResolution();
     RunState = rsStarting;
     // The thread comes last: the bus is the main thread's until here, and
     // rsStarting is always written before the thread can write rsRunning.

@@ -234,10 +234,7 @@ void LoadSettings(Settings &s)
     history().SetFileSave(fileSave);
 
     for (int n = 1; n <= 4; ++n) {
-        const QString dev = f.readString(Ports, QStringLiteral("COM%1").arg(n), QString());
-        // A NUL would cut the path short when it reaches open().
-        if (!dev.isEmpty() && !dev.contains(QChar(u'\0')))
-            setPortPath(n, dev.toStdString());
+        setPortPath(n, f.readString(Ports, QStringLiteral("COM%1").arg(n), QString()).toStdString());
     }
 }
 

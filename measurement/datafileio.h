@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace kp33::datafileio {
 
@@ -32,5 +33,13 @@ Status WriteRow(Handle file, const char *data, std::size_t size);
 
 // Harmless with NoFile.
 void Close(Handle file);
+
+// What ends a file whose last character is last, so the next row starts on a
+// line of its own: nothing after a line end, the missing half of a CR LF
+// after a lone CR, a whole CR LF after anything else.
+inline std::string_view LineEndAfter(char last)
+{
+    return last == '\n' ? std::string_view() : last == '\r' ? std::string_view("\n") : std::string_view("\r\n");
+}
 
 } // namespace kp33::datafileio

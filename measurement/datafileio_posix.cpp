@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,12 +65,10 @@ Handle OpenForAppend(const QString &name, Status &status)
                 last = '\n';
             ::close(rfd);
         }
-        if (last != '\n') {
-            const char *end = last == '\r' ? "\n" : "\r\n";
-            if (!writeAll(fd, end, std::strlen(end))) {
-                ::close(fd);
-                return NoFile;
-            }
+        const std::string_view end = LineEndAfter(last);
+        if (!end.empty() && !writeAll(fd, end.data(), end.size())) {
+            ::close(fd);
+            return NoFile;
         }
     }
     status = Status::Ok;

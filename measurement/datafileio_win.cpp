@@ -1,7 +1,6 @@
 #include "measurement/datafileio.h"
 
 #include <QDir>
-#include <cstring>
 #include <cwctype>
 #include <optional>
 #include <string>
@@ -115,15 +114,12 @@ Handle OpenForAppend(const QString &name, Status &status)
         return NoFile;
     }
     if (size.QuadPart > 0) {
-        const char last = lastCharacter(path, size.QuadPart);
-        if (last != '\n') {
-            const char *end = last == '\r' ? "\n" : "\r\n";
-            const Status ended = writeAll(h, end, std::strlen(end));
-            if (ended != Status::Ok) {
-                CloseHandle(h);
-                status = ended;
-                return NoFile;
-            }
+        const std::string_view end = LineEndAfter(lastCharacter(path, size.QuadPart));
+        const Status ended = end.empty() ? Status::Ok : writeAll(h, end.data(), end.size());
+        if (ended != Status::Ok) {
+            CloseHandle(h);
+            status = ended;
+            return NoFile;
         }
     }
     status = Status::Ok;

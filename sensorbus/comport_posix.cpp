@@ -3,13 +3,13 @@
 #include "sensorbus/comport.h"
 
 #include "sensorbus/clock.h"
+#include "sensorbus/comport_p.h"
 
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <mutex>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -20,25 +20,11 @@ namespace kp33 {
 
 namespace {
 
-const std::array<const char *, 4> defaultPaths{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0",
-                                               "/dev/ttyUSB1"};
-
-std::mutex pathsMutex; // protects paths
-std::array<std::string, 4> paths{defaultPaths[0], defaultPaths[1], defaultPaths[2],
-                                 defaultPaths[3]};
-
 // The open port. The session hands the bus from the main thread to the
 // measurement thread and back, never using it from both at once; atomics keep
 // the handover visible without a lock on every character.
 std::atomic<int> portFd{-1};
 std::atomic<bool> portGone{false};
-
-int portIndex(const std::string &name)
-{
-    if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4')
-        return name[3] - '1';
-    return -1;
-}
 
 bool isUartName(const std::string &path)
 {
@@ -63,28 +49,11 @@ speed_t speedFor(int bitRate)
 
 } // namespace
 
-std::string portPath(const std::string &name)
+const char *detail::defaultPortPath(int index)
 {
-    const int i = portIndex(name);
-    if (i < 0)
-        return {};
-    std::lock_guard lock(pathsMutex);
-    return paths[i];
-}
-
-void setPortPath(int number, const std::string &path)
-{
-    if (number < 1 || number > 4 || path.empty())
-        return;
-    std::lock_guard lock(pathsMutex);
-    paths[number - 1] = path;
-}
-
-void resetPortPaths()
-{
-    std::lock_guard lock(pathsMutex);
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        paths[i] = defaultPaths[i];
+    // Two motherboard UARTs, then the first two USB adapters.
+    static const std::array<const char *, 4> paths{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0", "/dev/ttyUSB1"};
+    return paths[static_cast<std::size_t>(index)];
 }
 
 bool AccessCOM(const std::string &name)

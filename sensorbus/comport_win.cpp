@@ -15,6 +15,7 @@
 #include "sensorbus/comport.h"
 
 #include "sensorbus/clock.h"
+#include "sensorbus/comport_p.h"
 
 #include <windows.h>
 
@@ -22,15 +23,11 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace kp33 {
 
 namespace {
-
-std::mutex pathsMutex; // protects paths
-std::array<std::string, 4> paths{"COM1", "COM2", "COM3", "COM4"};
 
 // The open port. The session hands the bus from the main thread to the
 // measurement thread and back, never using it from both at once; atomics keep
@@ -93,13 +90,6 @@ void abandon(std::unique_ptr<IoBlock> &slot)
 {
     [[maybe_unused]] IoBlock *leftToDriver = slot.release();
     portGone.store(true);
-}
-
-int portIndex(const std::string &name)
-{
-    if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4')
-        return name[3] - '1';
-    return -1;
 }
 
 // "COM12" and "\\.\COM12" alike name the DOS device COM12.
@@ -287,28 +277,10 @@ bool setUp(HANDLE h)
 
 } // namespace
 
-std::string portPath(const std::string &name)
+const char *detail::defaultPortPath(int index)
 {
-    const int i = portIndex(name);
-    if (i < 0)
-        return {};
-    std::lock_guard lock(pathsMutex);
-    return paths[i];
-}
-
-void setPortPath(int number, const std::string &path)
-{
-    if (number < 1 || number > 4 || path.empty())
-        return;
-    std::lock_guard lock(pathsMutex);
-    paths[number - 1] = path;
-}
-
-void resetPortPaths()
-{
-    std::lock_guard lock(pathsMutex);
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        paths[i] = "COM" + std::to_string(i + 1);
+    static const std::array<const char *, 4> paths{"COM1", "COM2", "COM3", "COM4"};
+    return paths[static_cast<std::size_t>(index)];
 }
 
 bool AccessCOM(const std::string &name)

@@ -103,6 +103,36 @@ std::uint8_t OWReadByte()
 
 void CRC8Add(std::uint8_t b) { CRC8 = crc8Update(CRC8, b); }
 
+bool CrcChecked(const std::uint8_t *bytes, std::size_t count)
+{
+    CRC8 = 0;
+    bool allZero = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        CRC8Add(bytes[i]);
+        allZero = allZero && bytes[i] == 0;
+    }
+    return CRC8 == 0 && !allZero;
+}
+
+bool ReadRom(std::uint8_t rom[8])
+{
+    if (!OWReset())
+        return false;
+    // Read ROM and the eight code bytes in one burst; a burst that came back
+    // short reads as 0xFF bytes, whose CRC fails.
+    OWBlock(&cmdReadRom, 1, rom, 8);
+    return CrcChecked(rom, 8);
+}
+
+TSensorType SensorFamily(const std::uint8_t rom[8])
+{
+    switch (rom[0]) {
+    case 0x10: return rom[6] * 256 + rom[5] < 8 ? stDS1820 : stDS18S20;
+    case 0x28: return stDS18B20;
+    default: return stUnknown;
+    }
+}
+
 bool ReadScratchpad(std::uint8_t buffer[8])
 {
     if (!OWReset())
@@ -112,16 +142,7 @@ bool ReadScratchpad(std::uint8_t buffer[8])
     const std::uint8_t command[] = {cmdSkipRom, cmdReadScratchpad};
     std::uint8_t data[9];
     OWBlock(command, std::size(command), data, std::size(data));
-    CRC8 = 0;
-    bool allZero = true;
-    for (int i = 0; i < 8; ++i) {
-        CRC8Add(data[i]);
-        allZero = allZero && data[i] == 0;
-    }
-    const std::uint8_t crc = data[8];
-    // A line held low reads as nine zero bytes, whose CRC matches; every
-    // DS18x20 has reserved bytes that are never all zero, so this is no sensor.
-    if (crc != CRC8 || (allZero && crc == 0))
+    if (!CrcChecked(data, std::size(data)))
         return false;
     for (int i = 0; i < 8; ++i)
         buffer[i] = data[i];
@@ -169,6 +190,15 @@ void WriteScratchpad(std::uint8_t th, std::uint8_t tl, std::uint8_t config)
         // The EEPROM write takes up to 10 ms; the bus must stay idle meanwhile.
         theClock().sleep(10);
     }
+}
+
+void SetFullResolution()
+{
+    if (SensorType.load() != stDS18B20)
+        return;
+    std::uint8_t th, tl, config;
+    if (ReadAlarmBytes(th, tl, config) && (config & 0x60) != 0x60)
+        WriteScratchpad(th, tl, static_cast<std::uint8_t>(config | 0x60));
 }
 
 } // namespace kp33

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sensorbus/globals.h"
+
 namespace kp33 {
 
 inline constexpr std::uint8_t cmdReadRom = 0x33;
@@ -43,6 +45,18 @@ void OWWriteByte(std::uint8_t b);
 std::uint8_t OWReadByte();
 void CRC8Add(std::uint8_t b);
 
+// Folds count bytes, the last being the CRC of the others, into a fresh
+// CRC8: true when they fold to 0 and are not all zero (a line held low reads
+// as zero bytes, whose CRC matches, but no DS18x20 sends them).
+bool CrcChecked(const std::uint8_t *bytes, std::size_t count);
+
+// Presence and a valid ROM code (family, serial number, CRC) in rom.
+bool ReadRom(std::uint8_t rom[8]);
+// The sensor type a valid ROM code names: the family byte, and for family
+// 0x10 the serial number, which tells the old DS1820 (below 8 in bytes 5
+// and 6) from the DS18S20.
+TSensorType SensorFamily(const std::uint8_t rom[8]);
+
 // Presence and a matching CRC. A scratchpad of nine zero bytes (a line held
 // low) is refused although its CRC matches: no DS18x20 sends it.
 bool ReadScratchpad(std::uint8_t buffer[8]);
@@ -54,6 +68,10 @@ bool ReadAlarmBytes(std::uint8_t &th, std::uint8_t &tl, std::uint8_t &config);
 // Writes TH, TL and the configuration, reads them back and copies them into
 // the sensor's EEPROM only when they read back as written.
 void WriteScratchpad(std::uint8_t th, std::uint8_t tl, std::uint8_t config);
+// A DS18B20 found by the search is set to 12-bit resolution, TH and TL kept;
+// written only when needed so that its EEPROM is not worn by every start.
+// Nothing on the bus for the other types.
+void SetFullResolution();
 
 constexpr std::uint32_t PackBytes(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
                                   std::uint8_t b4)

@@ -16,6 +16,7 @@
 # NAME.tar.xz stand SHA256SUMS and its record, NAME.inputs.txt (or inputs.txt).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/paths.sh"
 pack= only_record=
 if [ "${1:-}" = "--record" ]; then
     only_record=1
@@ -35,8 +36,8 @@ cxx=x86_64-w64-mingw32-g++-posix
 options=(
     -DCMAKE_BUILD_TYPE=Release
     -DBUILD_SHARED_LIBS=OFF
-    -DQT_HOST_PATH=/usr
-    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+    -DQT_HOST_PATH="$KP33_HOST_QT"
+    -DQT_HOST_PATH_CMAKE_DIR="$KP33_HOST_QT_CMAKE_DIR"
     -DQT_QMAKE_TARGET_MKSPEC=win32-g++
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
     -DFEATURE_pkg_config=OFF

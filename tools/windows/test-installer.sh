@@ -17,16 +17,10 @@ set -uo pipefail
 setup=$(realpath -e "$1") || { echo "test-installer.sh: $1 not found" >&2; exit 2; }
 hook=${2:-${KP33_AFTER_INSTALL:-}}
 
-WINE=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
-[ -x "$WINE" ] || { echo "test-installer.sh: wine64 not found" >&2; exit 2; }
-if [ -z "${WINESERVER:-}" ]; then
-    WINESERVER=$(dirname "$WINE")/wineserver
-    [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
-fi
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/winelib.sh"
+[ -x "$WINE" ] || { echo "test-installer.sh: $WINE not found" >&2; exit 2; }
 export WINE WINESERVER
-export WINEDEBUG=${WINEDEBUG:--all}
-# No offer to download Mono or Gecko into the new prefix.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
 export WINEPREFIX
 work=$(mktemp -d "${TMPDIR:-/tmp}/kp33-test.XXXXXX")
@@ -69,7 +63,6 @@ hasrecord() { "$WINE" reg query "$record" >/dev/null 2>&1; }
 
 # A stand-in for the running program: it holds the program's mutex.
 holder_exe=$work/hold-mutex.exe
-here=$(cd "$(dirname "$0")" && pwd)
 x86_64-w64-mingw32-gcc -municode -O2 -o "$holder_exe" "$here/hold-mutex.c" 2>"$work/holder.log" ||
     { cat "$work/holder.log" >&2; echo "FAIL the mutex holder does not build"; exit 1; }
 hold() {  # hold: returns once the mutex is held
@@ -117,7 +110,6 @@ check "install while the program runs: no uninstall key" not haskey
 
 # On screen: the question comes first; Cancel stops, Retry goes on once the
 # program has gone.
-. "$here/winelib.sh"
 start_xvfb disp xpid
 box() {  # box: the id of the first window named like the installer, waited for
     local i id

@@ -2,8 +2,7 @@
 # simulator on a pseudo-terminal mapped to a COM port. Every run gets its own
 # prefix, folder and display, so runs never meet.
 
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+. "$(dirname "${BASH_SOURCE[0]}")/paths.sh"
 export WINEDEBUG=${WINEDEBUG:--all}
 # No offers to download Mono or Gecko into a test prefix.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

@@ -181,7 +181,7 @@ windows)
     stage=build-win/stage
     rm -rf "$stage" && mkdir -p "$stage"
     x86_64-w64-mingw32-strip -o "$stage/kp33.exe" build-win/bin/kp33.exe
-    cp -r HELP "$stage/"
+    cp -r build-win/bin/HELP "$stage/"
     tools/windows/package.sh "$stage" build-win/dist "$version"
     ls -l build-win/dist
     tools/windows/test-windows.sh build-win build/bin/kp33-sensor-sim

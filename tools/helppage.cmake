@@ -72,12 +72,11 @@ while(TRUE)
         message(FATAL_ERROR "helppage: ${source}:${line}: unknown mark <!--#${name}-->")
     endif()
 
+    # Whatever follows a mark stands where the mark stood: at a line's start
+    # if the mark was.
     if(lineStart AND rest MATCHES "^\n")
         string(SUBSTRING "${rest}" 1 -1 rest)
         math(EXPR line "${line} + 1")
-        set(lineStart TRUE)
-    else()
-        set(lineStart FALSE)
     endif()
 endwhile()
 if(NOT inside STREQUAL "")

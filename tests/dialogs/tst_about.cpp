@@ -75,7 +75,9 @@ private slots:
     void showAboutBuildsAndDestroys();
     void unavailableHelp_data();
     void unavailableHelp();
+    void shippedHelp_data();
     void shippedHelp();
+    void helpBesideTheProgramIsThisPlatforms();
     void helpNamesThisRunsFolders_data();
     void helpNamesThisRunsFolders();
     void helpNavigation();
@@ -249,16 +251,69 @@ void TestAbout::unavailableHelp()
     }
 }
 
-void TestAbout::shippedHelp()
+void TestAbout::shippedHelp_data()
 {
-    HelpViewer viewer(nullptr, QStringLiteral(KP33_HELP_FILE));
-    QVERIFY(viewer.isLoaded());
-    const QStringList sections{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("sections");
+    QTest::addColumn<QStringList>("has");
+    QTest::addColumn<QStringList>("hasNot"); // patterns, in the page's HTML
+    const QStringList before{
         "Начало работы", "Подключение датчика и выбор порта", "Измерение и демонстрационный режим",
         "График, границы и допустимая температура", "Аварийная сигнализация", "Запись данных",
-        "Параметры датчика и цвета", "Файл настроек", "Где хранятся файлы", "Устранение неполадок",
-        "О программе",
+        "Параметры датчика и цвета", "Файл настроек", "Где хранятся файлы",
     };
+    const QStringList after{"Устранение неполадок", "О программе"};
+    // What only a Linux system has: its device and system paths, its
+    // commands, its folders, and the context menu that stands in for the
+    // system menu there.
+    const QStringList linuxOnly{
+        "/dev/", "/sys/", "/etc/", "/usr\\b", "~/", "\\.local\\b", "\\$HOME", "\\$USER", "\\bsudo\\b",
+        "\\bdialout\\b", "\\budev\\b", "\\bchmod\\b", "\\bapt(-get)?\\b", "\\busermod\\b", "\\bXDG_",
+        "latency_timer", "\\btty(S|USB|ACM)", "\\bLinux\\b", "правой кнопк",
+    };
+    // And what only Windows has.
+    const QStringList windowsOnly{"Диспетчер", "LOCALAPPDATA", "HKEY_", "setup\\.exe", "\\b[A-Z]:\\\\"};
+    QTest::newRow("Linux") << QStringLiteral(KP33_HELP_POSIX) << before + after
+                           << QStringList{"/dev/ttyS0",
+                                          "/dev/ttyUSB0",
+                                          "/dev/serial/by-id/",
+                                          "sudo usermod -aG dialout $USER",
+                                          "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer",
+                                          "/etc/udev/rules.d/99-kp33.rules",
+                                          "~/.config/KP33/KP33.ini",
+                                          "$XDG_DATA_HOME/KP33/DATA/",
+                                          "Щелчок правой кнопкой мыши",
+                                          "Порт COM<i>n</i> недоступен!",
+                                          "Датчик не обнаружен!"}
+                           << windowsOnly;
+    QTest::newRow("Windows") << QStringLiteral(KP33_HELP_WIN)
+                             << before + QStringList{"Установка и удаление"} + after
+                             << QStringList{"Диспетчер устройств",
+                                            "Порты (COM и LPT)",
+                                            "COM3=COM7",
+                                            "Latency Timer (msec)",
+                                            "%LOCALAPPDATA%\\KP33\\KP33.ini",
+                                            "%LOCALAPPDATA%\\Programs\\KP33",
+                                            "HKEY_CURRENT_USER\\SOFTWARE\\KP33\\Information",
+                                            "kp33-setup.exe",
+                                            "uninstall.exe",
+                                            "Alt+Пробел",
+                                            "Порт COM<i>n</i> недоступен!",
+                                            "Датчик не обнаружен!"}
+                             << linuxOnly;
+}
+
+// Each platform's page: its sections in the contents, every section in the
+// index, every link to a section; what the platform has, and nothing of the
+// other's.
+void TestAbout::shippedHelp()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, sections);
+    QFETCH(QStringList, has);
+    QFETCH(QStringList, hasNot);
+    HelpViewer viewer(nullptr, path);
+    QVERIFY(viewer.isLoaded());
     QCOMPARE(viewer.contents(), sections);
 
     // Every section can be reached from the index.
@@ -269,7 +324,7 @@ void TestAbout::shippedHelp()
     QCOMPARE(reached.size(), sections.size());
 
     // Every link inside the help leads to a section.
-    QFile f(QStringLiteral(KP33_HELP_FILE));
+    QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QString html = QString::fromUtf8(f.readAll());
     html.remove(QRegularExpression(QStringLiteral("<!--.*?-->"), QRegularExpression::DotMatchesEverythingOption));
@@ -279,6 +334,31 @@ void TestAbout::shippedHelp()
     QCOMPARE(ids.size(), sections.size());
     for (const auto &m : QRegularExpression(QStringLiteral("href=\"([^\"]*)\"")).globalMatch(html))
         QVERIFY2(ids.contains(m.captured(1)), qPrintable(m.captured(1)));
+
+    for (const QString &text : has)
+        QVERIFY2(html.contains(text), qPrintable(text));
+    for (const QString &pattern : hasNot) {
+        const QRegularExpression re(pattern);
+        QVERIFY2(re.isValid(), qPrintable(pattern));
+        const auto m = re.match(html);
+        const QString around = html.mid(std::max<qsizetype>(0, m.capturedStart() - 40), 80).simplified();
+        QVERIFY2(!m.hasMatch(), qPrintable(pattern + QStringLiteral(" in \"...") + around + QStringLiteral("...\"")));
+    }
+}
+
+// The build puts this platform's page beside the program, and its source
+// stays behind.
+void TestAbout::helpBesideTheProgramIsThisPlatforms()
+{
+#ifdef Q_OS_WIN
+    const QString own = QStringLiteral(KP33_HELP_WIN);
+#else
+    const QString own = QStringLiteral(KP33_HELP_POSIX);
+#endif
+    QFile beside(QStringLiteral(KP33_HELP_FILE)), page(own);
+    QVERIFY(beside.open(QIODevice::ReadOnly) && page.open(QIODevice::ReadOnly));
+    QVERIFY(beside.readAll() == page.readAll());
+    QVERIFY(!QFileInfo::exists(QFileInfo(beside).absolutePath() + "/help.html.in"));
 }
 
 void TestAbout::helpNamesThisRunsFolders_data()

@@ -31,6 +31,6 @@ fi
 stage=$build/stage
 rm -rf "$stage" && mkdir -p "$stage"
 x86_64-w64-mingw32-strip -o "$stage/kp33.exe" "$build/bin/kp33.exe"
-cp -r "$src/HELP" "$stage/"
+cp -r "$build/bin/HELP" "$stage/"
 "$here/package.sh" "$stage" "$build/dist" "$(cat "$build/version.txt")"
 ls -l "$build/dist"

@@ -8,6 +8,7 @@
 #include "support/testsupport.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -380,6 +381,16 @@ void TestAbout::f1OpensOneViewer()
 void TestAbout::labelsInTheCarriedFaces()
 {
     QVERIFY(LoadCarriedFaces());
+    for (const Face face : {Face::MSSansSerif, Face::Arial, Face::ArialBlack}) {
+        const QString name = SystemFaceName(face);
+        const char *what = name.isEmpty()                                     ? "none named here"
+                           : !QFontDatabase::hasFamily(name)                  ? "missing"
+                           : !QFontDatabase::isSmoothlyScalable(name)          ? "a bitmap face"
+                           : !QFontDatabase::writingSystems(name).contains(QFontDatabase::Cyrillic)
+                               ? "without Cyrillic"
+                               : "there";
+        qInfo("system face \"%s\": %s; taken: %s", qPrintable(name), what, qPrintable(FaceFamily(face)));
+    }
     // The bitmap and the western "MS Sans Serif" are never taken.
     QCOMPARE(FaceFamily(Face::MSSansSerif), QStringLiteral("Liberation Sans"));
     const auto carriedHeader = [](const QString &file) {

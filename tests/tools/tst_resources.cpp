@@ -156,7 +156,8 @@ private slots:
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
         QCOMPARE(prefix, QStringLiteral("/"));
-        const QMap<QString, QString> expected{{"kp33.png", "kp33.png"}, {"thermbg.png", "thermbg.png"},
+        const QMap<QString, QString> expected{{"kp33.png", "kp33.png"}, {"kp33.ico", "kp33.ico"},
+                                              {"thermbg.png", "thermbg.png"},
                                               {"WARNING", "warning.wav"}, {"chip.png", "chip.png"},
                                               {"flag.png", "flag.png"}};
         QCOMPARE(aliases, expected);

@@ -17,7 +17,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
     cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-multimedia-dev qt6-translations-l10n qt6-qpa-plugins libgl-dev
-    fonts-liberation xvfb xauth python3 locales xdotool x11-utils imagemagick
+    fonts-liberation fonts-liberation2 xvfb xauth python3 locales xdotool x11-utils imagemagick
 )
 
 # And for the Windows edition: the cross compiler, Wine to test it, NSIS for

@@ -3,9 +3,12 @@
 #include "dialogs/faces.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFont>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QPainter>
+#include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <QStyleOptionGroupBox>
@@ -91,6 +94,31 @@ void ApplyLookAndFeel(QApplication &app)
             break;
         }
     }
+}
+
+QIcon ProgramIcon()
+{
+    QFile file(QStringLiteral(":/kp33.ico"));
+    const QByteArray ico = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const auto le = [&ico](qsizetype at, int bytes) {
+        quint32 v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = v << 8 | static_cast<quint8>(ico.at(at + i));
+        return v;
+    };
+    QIcon icon;
+    // The directory: a count at 4, then 16 bytes an entry, its size and
+    // offset at 8 and 12; each entry must lie inside the file.
+    const qsizetype count = ico.size() >= 6 ? le(4, 2) : 0;
+    for (qsizetype i = 0; i < count && 6 + 16 * (i + 1) <= ico.size(); ++i) {
+        const qsizetype bytes = le(6 + 16 * i + 8, 4), offset = le(6 + 16 * i + 12, 4);
+        if (offset > ico.size() || bytes > ico.size() - offset)
+            break;
+        QPixmap entry;
+        if (entry.loadFromData(ico.mid(offset, bytes), "PNG"))
+            icon.addPixmap(entry);
+    }
+    return icon.isNull() ? QIcon(QStringLiteral(":/kp33.png")) : icon;
 }
 
 } // namespace kp33

@@ -5,6 +5,7 @@
 #include "dialogs/messagebox.h"
 #include "dialogs/updown.h"
 #include "mainwindow/alarmsound.h"
+#include "mainwindow/lookandfeel.h"
 #include "measurement/datafile.h"
 #include "measurement/history.h"
 #include "measurement/readtemp.h"
@@ -151,7 +152,7 @@ TMain::TMain(QWidget *parent) : QMainWindow(parent), m_receiver(new TMainReceive
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(QStringLiteral(":/kp33.png")));
+    setWindowIcon(ProgramIcon());
     buildControls();
     buildMenu();
     setStartStopCaption(false);

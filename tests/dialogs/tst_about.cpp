@@ -2,15 +2,18 @@
 // the shipped help file.
 
 #include "dialogs/about.h"
+#include "dialogs/faces.h"
 #include "dialogs/helpviewer.h"
 #include "dialogs/versioninfo.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRawFont>
 #include <QRegularExpression>
 #include <QStyleFactory>
 #include <QTextBrowser>
@@ -82,6 +85,7 @@ private slots:
     void helpNamesThisRunsFolders();
     void helpNavigation();
     void f1OpensOneViewer();
+    void labelsInTheCarriedFaces();
 };
 
 void TestAbout::initTestCase()
@@ -447,6 +451,52 @@ void TestAbout::f1OpensOneViewer()
     QCOMPARE(ShowHelp(&owner), viewer.data());
     QVERIFY(viewer->isLoaded());
     delete viewer.data();
+}
+
+// Every label of the box gets the face it asks for, not a substitute; where
+// that is the stand-in, the very faces the program carries (compared by
+// their font header), also where the system has a Liberation Sans of its
+// own. The box has both weights of the stand-in: its text, and the bold
+// lines and product mark.
+void TestAbout::labelsInTheCarriedFaces()
+{
+    QVERIFY(LoadCarriedFaces());
+    for (const Face face : {Face::MSSansSerif, Face::Arial, Face::ArialBlack}) {
+        const QString name = SystemFaceName(face);
+        const char *what = name.isEmpty()                                     ? "none named here"
+                           : !QFontDatabase::hasFamily(name)                  ? "missing"
+                           : !QFontDatabase::isSmoothlyScalable(name)          ? "a bitmap face"
+                           : !QFontDatabase::writingSystems(name).contains(QFontDatabase::Cyrillic)
+                               ? "without Cyrillic"
+                               : "there";
+        qInfo("system face \"%s\": %s; taken: %s", qPrintable(name), what, qPrintable(FaceFamily(face)));
+    }
+    // The bitmap and the western "MS Sans Serif" are never taken.
+    QCOMPARE(FaceFamily(Face::MSSansSerif), QStringLiteral("Liberation Sans"));
+    const auto carriedHeader = [](const QString &file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? QRawFont(f.readAll(), 11).fontTable("head") : QByteArray();
+    };
+    const QByteArray regular = carriedHeader(QStringLiteral(":/faces/LiberationSans-Regular.ttf"));
+    const QByteArray bold = carriedHeader(QStringLiteral(":/faces/LiberationSans-Bold.ttf"));
+    QVERIFY(!regular.isEmpty() && !bold.isEmpty() && regular != bold);
+
+    TAbout box(nullptr);
+    QSet<QByteArray> weights;
+    for (const QLabel *l : box.findChildren<QLabel *>()) {
+        const QFont f = l->font();
+        const QFontInfo info(f);
+        const QByteArray name = l->objectName().toLatin1();
+        QVERIFY2(info.family() == f.family(), name + " got " + info.family().toUtf8());
+        // Only the two upright faces travel with the program.
+        if (f.family() != QStringLiteral("Liberation Sans") || f.italic())
+            continue;
+        const bool isBold = f.weight() >= QFont::Bold;
+        QVERIFY2(QRawFont::fromFont(f).fontTable("head") == (isBold ? bold : regular), name);
+        weights.insert(isBold ? "Bold" : "Regular");
+        qInfo("%s: %s %s, the carried face", name.constData(), qPrintable(info.family()), isBold ? "Bold" : "Regular");
+    }
+    QCOMPARE(weights, (QSet<QByteArray>{"Regular", "Bold"}));
 }
 
 QTEST_MAIN(TestAbout)

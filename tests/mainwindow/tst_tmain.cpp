@@ -212,6 +212,11 @@ void TestTMain::windowIsFixed()
     QCOMPARE(w.font().pixelSize(), 11);
     QVERIFY(!w.windowIcon().isNull());
     QCOMPARE(w.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+    // Every drawn size, the 32 px one the designed picture itself.
+    QCOMPARE(w.windowIcon().availableSizes(),
+             (QList<QSize>{{16, 16}, {20, 20}, {24, 24}, {32, 32}, {40, 40}, {48, 48}, {64, 64}, {256, 256}}));
+    QCOMPARE(w.windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32),
+             QImage(QStringLiteral(":/kp33.png")).convertToFormat(QImage::Format_ARGB32));
 }
 
 void TestTMain::menu_data()

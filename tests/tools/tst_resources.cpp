@@ -20,8 +20,8 @@
 
 namespace {
 
-const QStringList Outputs{QStringLiteral("kp33.png"), QStringLiteral("thermbg.png"), QStringLiteral("warning.wav"),
-                          QStringLiteral("chip.png"), QStringLiteral("flag.png")};
+const QStringList Outputs{QStringLiteral("kp33.png"), QStringLiteral("kp33.ico"), QStringLiteral("thermbg.png"),
+                          QStringLiteral("warning.wav"), QStringLiteral("chip.png"), QStringLiteral("flag.png")};
 
 constexpr QRgb Silver = 0xFFC0C0C0;
 constexpr QRgb Black = 0xFF000000;
@@ -156,7 +156,8 @@ private slots:
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
         QCOMPARE(prefix, QStringLiteral("/"));
-        const QMap<QString, QString> expected{{"kp33.png", "kp33.png"}, {"thermbg.png", "thermbg.png"},
+        const QMap<QString, QString> expected{{"kp33.png", "kp33.png"}, {"kp33.ico", "kp33.ico"},
+                                              {"thermbg.png", "thermbg.png"},
                                               {"WARNING", "warning.wav"}, {"chip.png", "chip.png"},
                                               {"flag.png", "flag.png"}};
         QCOMPARE(aliases, expected);
@@ -232,6 +233,60 @@ private slots:
         QCOMPARE(icon.pixel(16, 26), qRgb(255, 0, 0));
         QCOMPARE(icon.pixel(16, 15), qRgb(255, 0, 0));
         QVERIFY(qAlpha(icon.pixel(16, 4)) == 255 && qRed(icon.pixel(16, 4)) == qGreen(icon.pixel(16, 4)));
+    }
+
+    // Every size Windows asks for, each drawn at its size: a PNG entry of
+    // that size (the 32 px one kp33.png itself), the entries laid end to end
+    // after the directory, the same flat colours and the same design.
+    void iconFileHoldsEverySize()
+    {
+        const QByteArray ico = readFile(committed(QStringLiteral("kp33.ico")));
+        QVERIFY(ico.size() > 6);
+        QCOMPARE(le(ico, 0, 2), 0u);
+        QCOMPARE(le(ico, 2, 2), 1u); // an icon
+        const QList<int> sizes{16, 20, 24, 32, 40, 48, 64, 256};
+        QCOMPARE(le(ico, 4, 2), static_cast<quint32>(sizes.size()));
+        const QImage designed(committed(QStringLiteral("kp33.png")));
+        QSet<QRgb> palette;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                palette.insert(designed.pixel(x, y));
+        quint32 next = 6 + 16 * sizes.size();
+        for (int i = 0; i < sizes.size(); ++i) {
+            const int size = sizes[i];
+            const QString row = QStringLiteral("%1 px").arg(size);
+            const int at = 6 + 16 * i;
+            QCOMPARE(le(ico, at, 1), static_cast<quint32>(size % 256)); // 0 stands for 256
+            QCOMPARE(le(ico, at + 1, 1), static_cast<quint32>(size % 256));
+            QCOMPARE(le(ico, at + 4, 2), 1u);  // planes
+            QCOMPARE(le(ico, at + 6, 2), 32u); // bits per pixel
+            const quint32 bytes = le(ico, at + 8, 4), offset = le(ico, at + 12, 4);
+            QVERIFY2(offset == next && offset + bytes <= static_cast<quint32>(ico.size()), qPrintable(row));
+            next = offset + bytes;
+            const QByteArray png = ico.mid(offset, bytes);
+            QVERIFY2(png.startsWith("\x89PNG\r\n\x1a\n"), qPrintable(row));
+            if (size == 32)
+                QVERIFY(png == readFile(committed(QStringLiteral("kp33.png"))));
+            const QImage image = QImage::fromData(png, "PNG");
+            QCOMPARE(image.size(), QSize(size, size));
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                    QVERIFY2(palette.contains(image.pixel(x, y)),
+                             qPrintable(row + QStringLiteral(" (%1, %2)").arg(x).arg(y)));
+            // Clear corners, a red bulb, the column red in the tube, black
+            // outline on the bulb's bottom, where the design has them.
+            const auto p = [&](double x, double y) { return image.pixel(int(x * size / 32), int(y * size / 32)); };
+            for (const QPointF c : {QPointF(0, 0), QPointF(31.9, 0), QPointF(0, 31.9), QPointF(31.9, 31.9)})
+                QVERIFY2(qAlpha(p(c.x(), c.y())) == 0, qPrintable(row));
+            QVERIFY2(p(16.5, 27.5) == qRgb(255, 0, 0), qPrintable(row));
+            QVERIFY2(p(15.5, 15) == qRgb(255, 0, 0), qPrintable(row));
+            QVERIFY2(p(16.5, 4) == qRgb(192, 192, 192), qPrintable(row));
+            int outline = 0;
+            for (int y = size - 1; y >= 0 && image.pixel(size / 2, y) != qRgb(0, 0, 0); --y)
+                ++outline;
+            QVERIFY2(outline < size / 8, qPrintable(row + QStringLiteral(": no outline under the bulb")));
+        }
+        QCOMPARE(next, static_cast<quint32>(ico.size()));
     }
 
     void scaleBackgroundAndTube()

@@ -1,16 +1,18 @@
 // kp33-makeresources OUTDIR
 //
 // Draws the program's pictures and its alarm sound from code and writes them to
-// OUTDIR: kp33.png, thermbg.png, chip.png, flag.png and warning.wav. Every run
+// OUTDIR: kp33.png, kp33.ico, thermbg.png, chip.png, flag.png and warning.wav. Every run
 // writes the same bytes: shapes are set pixel by pixel with integer arithmetic,
 // text uses the built-in pixel font below rather than an installed one, and
 // the sound is made from a fixed sine table.
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -149,58 +151,106 @@ QImage newImage(int w, int h, QImage::Format format)
 
 // ---------------------------------------------------------------------------
 // kp33.png: the window icon, a thermometer in flat colours from the classic
-// 16-colour set, stored as a palette image with a transparent index.
+// 16-colour set, stored as a palette image with a transparent index. The
+// design is laid out on 32 × 32; kp33.ico holds it drawn at each size the
+// system asks for (makeIcon(size)), 32 being kp33.png itself.
 
-QImage makeIcon()
+// Design coordinates are pixel edges on the 32-pixel grid. A pixel of a
+// size-S icon is tested at its centre, mapped onto the design: measured in
+// 1/(2S) of a design pixel, both sides of every test are whole numbers, and
+// at S = 32 each test is the one the 32-pixel grid was laid out with.
+struct IconGrid {
+    int size;
+    // The centre of pixel x along one axis, and a design coordinate d (a
+    // multiple of half a design pixel, given doubled as d2), in the same units.
+    int centre(int x) const { return (2 * x + 1) * 32; }
+    int at(int d2) const { return d2 * size; }
+};
+
+QImage makeIcon(int size = 32)
 {
     enum : int { Clear, Black, Gray, Silver, White, Maroon, Red };
-    QImage image = newImage(32, 32, QImage::Format_Indexed8);
+    QImage image = newImage(size, size, QImage::Format_Indexed8);
     image.setColorTable({qRgba(0, 0, 0, 0), qRgb(0, 0, 0), qRgb(128, 128, 128), qRgb(192, 192, 192),
                          qRgb(255, 255, 255), qRgb(128, 0, 0), qRgb(255, 0, 0)});
     image.fill(Clear);
+    const IconGrid g{size};
+    const auto sq = [](std::int64_t v) { return v * v; };
 
-    // Tube: columns 13..19, rounded top at row 1; bulb: a disc centred on pixel (16, 26).
-    const RoundedRect tube{13, 1, 19, 24, 3};
-    const auto inTube = [&](int x, int y) { return tube.contains(x, y); };
-    const auto inBulb = [](int x, int y) { return inDisc(x, y, 33, 53, 11); };
+    // Tube: design columns 13..20, rows 1..25, corners of radius 3; bulb: a
+    // disc of radius 5.5 centred on (16.5, 26.5).
+    const auto inTube = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= size || y >= size)
+            return false;
+        const int cx = g.centre(x), cy = g.centre(y);
+        if (cx < g.at(26) || cx > g.at(40) || cy < g.at(2) || cy > g.at(50))
+            return false;
+        const int dx = cx - std::clamp(cx, g.at(32), g.at(34));
+        const int dy = cy - std::clamp(cy, g.at(8), g.at(44));
+        return sq(dx) + sq(dy) <= sq(g.at(6));
+    };
+    const auto inBulb = [&](int x, int y) {
+        return sq(g.centre(x) - g.at(33)) + sq(g.centre(y) - g.at(53)) <= sq(g.at(11));
+    };
     const auto inside = [&](int x, int y) { return inTube(x, y) || inBulb(x, y); };
-    constexpr int ColumnTop = 9;
+    // The outline is a design pixel wide, rounded to whole pixels, at least one.
+    const int outline = std::max(1, (size + 16) / 32);
+    const auto onOutline = [&](int x, int y) {
+        for (int i = 1; i <= outline; ++i)
+            if (!inside(x - i, y) || !inside(x + i, y) || !inside(x, y - i) || !inside(x, y + i))
+                return true;
+        return false;
+    };
 
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
             if (!inside(x, y))
                 continue;
+            const int cx = g.centre(x), cy = g.centre(y);
             int c;
-            if (onEdge(x, y, inside)) {
+            if (onOutline(x, y)) {
                 c = Black;
             } else if (inBulb(x, y)) {
-                const int dx = x - 16, dy = y - 26;
-                // A glint on the upper left, a shaded rim on the lower right.
-                if ((dx == -2 && dy == -2) || (dx == -3 && dy == -1) || (dx == -1 && dy == -3))
+                // From the bulb's centre. A glint on the upper left, along the
+                // diagonal from (13.5, 25.5) to (15.5, 23.5) and half a design
+                // pixel either side of it; a shaded rim on the lower right.
+                const int dx = cx - g.at(33), dy = cy - g.at(53);
+                const int along = (cx - g.at(27)) - (cy - g.at(51));
+                const int across = (cx - g.at(27)) + (cy - g.at(51));
+                if (along >= 0 && along <= g.at(8) && sq(across) <= 2 * sq(g.at(1)))
                     c = White;
-                else if (dx + dy >= 4 || (dx * dx + dy * dy >= 19 && dx + dy >= 1))
+                else if (dx + dy >= g.at(8) || (sq(dx) + sq(dy) >= 19 * sq(g.at(2)) && dx + dy >= g.at(2)))
                     c = Maroon;
                 else
                     c = Red;
-            } else if (x == 14) {
+            } else if (cx >= g.at(28) && cx < g.at(30)) {
                 c = White; // the glass catches the light on its left
-            } else if (y >= ColumnTop && x >= 15 && x <= 17) {
-                c = x == 17 ? Maroon : Red;
+            } else if (cy >= g.at(18) && cx >= g.at(30) && cx < g.at(36)) {
+                c = cx >= g.at(34) ? Maroon : Red;
             } else {
                 c = Silver;
             }
             image.setPixel(x, y, c);
         }
 
-    // Scale marks to the right of the tube, longer every other one.
+    // Scale marks to the right of the tube, a design pixel high, longer
+    // every other one.
     for (int i = 0; i < 4; ++i) {
-        const int y = 5 + 4 * i;
+        const int row2 = 2 * (5 + 4 * i);
         const int len = i % 2 == 0 ? 3 : 2;
-        for (int x = 21; x < 21 + len; ++x)
-            image.setPixel(x, y, i % 2 == 0 ? Black : Gray);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const int cx = g.centre(x), cy = g.centre(y);
+                if (cy >= g.at(row2) && cy < g.at(row2 + 2) && cx >= g.at(42) && cx < g.at(2 * (21 + len)))
+                    image.setPixel(x, y, i % 2 == 0 ? Black : Gray);
+            }
     }
     return image;
 }
+
+// The sizes Windows shows a program's icon at, from the title bar's 16 to
+// Explorer's largest view, at 100 % to 200 % scale.
+constexpr std::array<int, 8> IconSizes{16, 20, 24, 32, 40, 48, 64, 256};
 
 // ---------------------------------------------------------------------------
 // thermbg.png: the scale behind the thermometer column. Silver is the colour
@@ -462,14 +512,60 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return true;
 }
 
+// Empty if the image cannot be encoded.
+QByteArray pngBytes(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    // Quality 0 is zlib's strongest compression; a fixed setting keeps the bytes fixed.
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG", 0))
+        return {};
+    return png;
+}
+
 bool savePng(const QImage &image, const QString &path)
 {
-    // Quality 0 is zlib's strongest compression; a fixed setting keeps the bytes fixed.
-    if (!image.save(path, "PNG", 0)) {
-        std::fprintf(stderr, "kp33-makeresources: cannot write %s\n", qPrintable(path));
+    const QByteArray png = pngBytes(image);
+    if (png.isEmpty()) {
+        std::fprintf(stderr, "kp33-makeresources: cannot encode %s\n", qPrintable(path));
         return false;
     }
-    return true;
+    return writeFile(path, png);
+}
+
+// kp33.ico: the icon at every size, each entry a PNG (Windows reads PNG
+// entries since Vista, and takes 256 px only so). The 32 px entry has
+// kp33.png's own bytes.
+bool saveIco(const QString &path)
+{
+    QList<QByteArray> pngs;
+    for (int size : IconSizes) {
+        pngs << pngBytes(makeIcon(size));
+        if (pngs.last().isEmpty()) {
+            std::fprintf(stderr, "kp33-makeresources: cannot encode the %d px icon\n", size);
+            return false;
+        }
+    }
+    QByteArray ico;
+    putLe(ico, 0, 2); // reserved
+    putLe(ico, 1, 2); // an icon, not a cursor
+    putLe(ico, IconSizes.size(), 2);
+    std::uint32_t offset = 6 + 16 * IconSizes.size();
+    for (std::size_t i = 0; i < IconSizes.size(); ++i) {
+        const int size = IconSizes[i];
+        putLe(ico, size == 256 ? 0 : size, 1); // width, 0 standing for 256
+        putLe(ico, size == 256 ? 0 : size, 1); // height
+        putLe(ico, 0, 1);                       // no colour count: not a 4-bit bitmap
+        putLe(ico, 0, 1);                       // reserved
+        putLe(ico, 1, 2);                       // planes
+        putLe(ico, 32, 2);                      // bits per pixel, as the system treats a PNG entry
+        putLe(ico, pngs[i].size(), 4);
+        putLe(ico, offset, 4);
+        offset += pngs[i].size();
+    }
+    for (const QByteArray &png : pngs)
+        ico += png;
+    return writeFile(path, ico);
 }
 
 } // namespace
@@ -493,6 +589,7 @@ int main(int argc, char **argv)
     }
 
     const bool ok = savePng(makeIcon(), out.filePath(QStringLiteral("kp33.png")))
+                    && saveIco(out.filePath(QStringLiteral("kp33.ico")))
                     && savePng(makeScale(), out.filePath(QStringLiteral("thermbg.png")))
                     && savePng(makeChip(), out.filePath(QStringLiteral("chip.png")))
                     && savePng(makeFlag(), out.filePath(QStringLiteral("flag.png")))

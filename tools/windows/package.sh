@@ -13,6 +13,8 @@ die() { echo "package.sh: $*" >&2; exit 1; }
 stage=$1 out=$2 version=$3
 [ -f "$stage/kp33.exe" ] || die "$stage/kp33.exe not found"
 [ -f "$stage/HELP/help.html" ] || die "$stage/HELP/help.html not found"
+# The program carries fonts whose licence must travel with every copy.
+[ -f "$stage/HELP/liberation-fonts-license.txt" ] || die "$stage/HELP/liberation-fonts-license.txt not found"
 [[ $version =~ ^[0-9A-Za-z._+-]+$ ]] || die "bad version '$version'"
 for tool in makensis zip; do
     command -v "$tool" >/dev/null || die "$tool not found (apt-get install nsis zip)"

@@ -166,6 +166,7 @@ check "install after the program closed, on screen: nothing installed yet" not t
 check "install: setup.exe /S" install
 check "installed kp33.exe" test -f "$dir/kp33.exe"
 check "installed HELP\\help.html" test -f "$dir/HELP/help.html"
+check "installed the fonts' licence" grep -q 'SIL OPEN FONT LICENSE' "$dir/HELP/liberation-fonts-license.txt"
 check "installed uninstall.exe" test -f "$dir/uninstall.exe"
 check "Start-menu shortcut \"Термометр KP33.lnk\"" test -f "$lnk"
 check "shortcut points at kp33.exe" grep -qaF "$exe_win" "$lnk"

@@ -4,7 +4,7 @@
 # in its own prefix and on its own X server.
 #   tools/windows/test-wine.sh BUILD_DIR SIMULATOR [case...]
 # Cases: measure-b20 measure-s20 alarm endsession endsession-mute
-# endsession-slowdisk busy-start busy-close vanish serial. Prints one line a
+# endsession-slowdisk busy-start busy-close vanish serial faces manifest. Prints one line a
 # check and a closing "N passed, M failed".
 # KP33_WINE_KEEP=1 keeps the cases' folders (logs, data, prefixes) for a look.
 set -uo pipefail
@@ -14,7 +14,7 @@ export KP33_SIM=$2
 shift 2
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=(measure-b20 measure-s20 alarm endsession endsession-mute endsession-slowdisk
-    busy-start busy-close vanish serial)
+    busy-start busy-close vanish serial faces manifest)
 . "$here/winelib.sh"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
@@ -564,6 +564,148 @@ settings_kept() { # ini
     grep -q $'^HiL=30.5\r$' "$1" && grep -q $'^TempColor=255\r$' "$1" && grep -q $'^SignalUse=0\r$' "$1"
 }
 
+# A Windows without Liberation Sans: a prefix of its own with no font
+# replacements, and none of the host's fonts (Wine finds those through
+# fontconfig), so "Arial" is missing and "MS Sans Serif" is a bitmap face,
+# as on Windows. The about box's test, on Windows' own platform plugin rather than
+# offscreen, asks Qt which face each label got: the carried ones.
+# Qt logs to stderr here. Wine 8 refuses the per-monitor v2 context that Qt
+# asks for at start (invalid parameter), manifest or not, and Qt says so;
+# Windows, where the manifest has set it already, answers "access denied",
+# which Qt leaves unsaid. So the same run with the manifest taken out of a
+# copy of the test is the measure: the manifest may add no word of its own.
+case_faces() {
+    dir=$scratch/faces
+    mkdir -p "$dir"
+    pfx=$dir/pfx
+    cat >"$dir/fonts.conf" <<XML
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig><cachedir>$dir/fontconfig</cachedir></fontconfig>
+XML
+    local fc=FONTCONFIG_FILE=$dir/fonts.conf xpid
+    env "$fc" WINEPREFIX="$pfx" "$WINE" wineboot -i >/dev/null 2>&1
+    # Windows' own "MS Sans Serif" is a bitmap face in a few sizes, in
+    # western and Cyrillic forms: Wine's copies of it.
+    cp /usr/share/wine/fonts/sserife*.fon "$pfx/drive_c/windows/Fonts/"
+    env "$fc" WINEPREFIX="$pfx" "$WINESERVER" -w
+    check "faces: the prefix has no font replacements" \
+        not_found "$(env "$fc" WINEPREFIX="$pfx" "$WINE" reg query 'HKCU\Software\Wine\Fonts\Replacements' 2>&1)"
+    start_xvfb disp xpid
+    pids+=("$xpid")
+    cp "$build/bin/tst_about.exe" "$dir/with.exe"
+    without_manifest "$build/bin/tst_about.exe" "$dir/without.exe" ||
+        { check "faces: a copy without the manifest" false; return; }
+    local run rc=
+    for run in with without; do
+        (cd "$dir" && env -u WINEQT_QPA_PLATFORM -u WINEQT_QPA_FONTDIR "$fc" WINEPREFIX="$pfx" DISPLAY="$disp" \
+            WINEQT_FORCE_STDERR_LOGGING=1 timeout 120 "$WINE" "$dir/$run.exe" labelsInTheCarriedFaces \
+            -o "Z:$dir/$run.txt,txt" >/dev/null 2>"$dir/$run.log")
+        rc=${rc:-$?}
+        grep -hi 'dpi' "$dir/$run.log" "$dir/$run.txt" 2>/dev/null | tr -d '\r' >"$dir/$run.dpi"
+    done
+    tr -d '\r' <"$dir/with.txt" 2>/dev/null | grep -E '^(PASS|FAIL|QINFO|QWARN|Totals)|Loc' | sed 's/^/  /'
+    check "faces: the labels get the carried faces on Windows' own platform (status $rc)" \
+        grep -q '^PASS   : TestAbout::labelsInTheCarriedFaces()' "$dir/with.txt"
+    check "faces: Regular and Bold both from the program" \
+        test "$(grep -c 'Liberation Sans \(Regular\|Bold\), the carried face' "$dir/with.txt")" -ge 2
+    sed 's/^/  with the manifest:    /' "$dir/with.dpi"
+    sed 's/^/  without the manifest: /' "$dir/without.dpi"
+    check "faces: the manifest adds no word from Qt on the DPI awareness" \
+        test -z "$(grep -vxFf "$dir/without.dpi" "$dir/with.dpi")"
+}
+
+# A copy of a program whose manifest the loader no longer finds: its
+# resource type renamed from RT_MANIFEST (24) to an unused number.
+without_manifest() { # exe copy
+    python3 - "$1" "$2" <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+pe = struct.unpack_from('<I', d, 0x3c)[0]
+nsec, = struct.unpack_from('<H', d, pe + 6)
+optsize, = struct.unpack_from('<H', d, pe + 20)
+opt = pe + 24
+rsrc_rva, _ = struct.unpack_from('<II', d, opt + 112 + 8 * 2)
+root = None
+for i in range(nsec):
+    vsize, va, rawsize, raw = struct.unpack_from('<8sIIII', d, opt + optsize + 40 * i)[1:]
+    if va <= rsrc_rva < va + max(vsize, rawsize):
+        root = raw + rsrc_rva - va
+named, ids = struct.unpack_from('<HH', d, root + 12)
+hits = 0
+for i in range(named + ids):
+    entry = root + 16 + 8 * i
+    if struct.unpack_from('<I', d, entry)[0] == 24:
+        struct.pack_into('<I', d, entry, 0x7fff)
+        hits += 1
+open(sys.argv[2], 'wb').write(d)
+sys.exit(0 if hits == 1 else 1)
+PY
+}
+
+not_found() { grep -q 'Unable to find' <<<"$1"; }
+not() { ! "$@"; }
+
+# What the resource compiler put into kp33.exe, read back from the file: the
+# application manifest, and the icon group with every size.
+case_manifest() {
+    check "manifest: kp33.exe carries it, as built" python3 - "$build/bin/kp33.exe" <<'PY'
+import struct, sys
+import xml.etree.ElementTree as ET
+d = open(sys.argv[1], 'rb').read()
+pe = struct.unpack_from('<I', d, 0x3c)[0]
+nsec, = struct.unpack_from('<H', d, pe + 6)
+optsize, = struct.unpack_from('<H', d, pe + 20)
+opt = pe + 24
+pe32plus = struct.unpack_from('<H', d, opt)[0] == 0x20b
+rsrc_rva, _ = struct.unpack_from('<II', d, opt + (112 if pe32plus else 96) + 8 * 2)
+sections = [struct.unpack_from('<8sIIII', d, opt + optsize + 40 * i)[1:] for i in range(nsec)]
+def at(rva):
+    for vsize, va, rawsize, raw in sections:
+        if va <= rva < va + max(vsize, rawsize):
+            return raw + rva - va
+    sys.exit('rva %x outside the sections' % rva)
+root = at(rsrc_rva)
+def entries(off):
+    named, ids = struct.unpack_from('<HH', d, off + 12)
+    return [struct.unpack_from('<II', d, off + 16 + 8 * i) for i in range(named + ids)]
+def sub(off, ident=None):
+    for name, target in entries(off):
+        if ident is None or name == ident:
+            return root + (target & 0x7fffffff)
+    sys.exit('no resource %s' % ident)
+def data(type_id, ident=None):
+    leaf = sub(sub(sub(root, type_id), ident))  # type, name, first language
+    rva, size = struct.unpack_from('<II', d, leaf)
+    return d[at(rva):at(rva) + size]
+ok = True
+m = ET.fromstring(data(24, 1))
+ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3',
+      'c': 'urn:schemas-microsoft-com:compatibility.v1',
+      'w5': 'http://schemas.microsoft.com/SMI/2005/WindowsSettings',
+      'w6': 'http://schemas.microsoft.com/SMI/2016/WindowsSettings'}
+def text(path):
+    e = m.find(path, ns)
+    return None if e is None else (e.text or '').strip()
+level = m.find('.//v3:requestedExecutionLevel', ns)
+found = {'level': None if level is None else level.get('level'),
+         'supportedOS': [e.get('Id') for e in m.findall('.//c:supportedOS', ns)],
+         'dpiAware': text('.//w5:dpiAware'), 'dpiAwareness': text('.//w6:dpiAwareness'),
+         'longPathAware': text('.//w6:longPathAware')}
+want = {'level': 'asInvoker', 'supportedOS': ['{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'],
+        'dpiAware': 'true/pm', 'dpiAwareness': 'PerMonitorV2, PerMonitor', 'longPathAware': 'true'}
+print('  manifest:', found)
+ok = found == want
+# The icon group (RT_GROUP_ICON, named IDI_ICON1): its entries' sizes.
+group = data(14)
+count, = struct.unpack_from('<H', group, 4)
+sizes = [group[6 + 14 * i] or 256 for i in range(count)]
+print('  icon group:', sizes)
+ok = ok and sizes == [16, 20, 24, 32, 40, 48, 64, 256]
+sys.exit(0 if ok else 1)
+PY
+}
+
 for c in "${cases[@]}"; do
     case $c in
     measure-b20) case_measure ds18b20 21.3 ;;
@@ -576,6 +718,8 @@ for c in "${cases[@]}"; do
     busy-close) case_busy_close ;;
     vanish) case_vanish ;;
     serial) case_serial ;;
+    faces) case_faces ;;
+    manifest) case_manifest ;;
     *) echo "unknown case $c" >&2; failed=$((failed + 1)) ;;
     esac
 done

@@ -363,6 +363,17 @@ void TestAbout::helpBesideTheProgramIsThisPlatforms()
     QVERIFY(beside.open(QIODevice::ReadOnly) && page.open(QIODevice::ReadOnly));
     QVERIFY(beside.readAll() == page.readAll());
     QVERIFY(!QFileInfo::exists(QFileInfo(beside).absolutePath() + "/help.html.in"));
+    // Every file the page names in the help folder travels beside it.
+    QFile again(QStringLiteral(KP33_HELP_FILE));
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(again.readAll());
+    static const QRegularExpression named(QStringLiteral("<code>([\\w.-]+\\.txt)</code>"));
+    int files = 0;
+    for (const QRegularExpressionMatch &m : named.globalMatch(text)) {
+        ++files;
+        QVERIFY2(QFileInfo::exists(QFileInfo(beside).absolutePath() + "/" + m.captured(1)), qPrintable(m.captured(1)));
+    }
+    QVERIFY(files > 0);
 }
 
 void TestAbout::helpNamesThisRunsFolders_data()

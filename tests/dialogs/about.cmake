@@ -6,5 +6,7 @@ qt_add_resources(tst_about aboutpictures
     PREFIX /
     BASE ${PROJECT_SOURCE_DIR}/resources
     FILES ${PROJECT_SOURCE_DIR}/resources/chip.png ${PROJECT_SOURCE_DIR}/resources/flag.png
+          ${PROJECT_SOURCE_DIR}/resources/chip@2x.png ${PROJECT_SOURCE_DIR}/resources/chip@3x.png
+          ${PROJECT_SOURCE_DIR}/resources/flag@2x.png ${PROJECT_SOURCE_DIR}/resources/flag@3x.png
 )
 target_compile_definitions(tst_about PRIVATE KP33_HELP_FILE="${PROJECT_SOURCE_DIR}/HELP/help.html")

@@ -25,6 +25,11 @@ void SetScaleRounding()
     // which still fits a 1920 x 1080 screen at 150 % (960 x 540 logical
     // pixels against the window's 632 x 455 and its frame).
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Round);
+    // What the rounding leaves over (144 dpi over a ratio of 2 is 72 logical
+    // dpi) would shrink whatever the style sizes by dpi (check box and radio
+    // marks, arrows) and every font in points to three quarters: the design
+    // counts 96 to the inch at every ratio.
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
 }
 
 int CompositionRatio(qreal devicePixelRatio)

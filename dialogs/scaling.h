@@ -9,8 +9,9 @@ class QWidget;
 
 namespace kp33 {
 
-// Whole device pixel ratios only; must run before the application object is
-// made (the program's main() and every test that makes one).
+// Whole device pixel ratios only, at 96 logical dots per inch; must run
+// before the application object is made (the program's main() and every
+// test that makes one).
 void SetScaleRounding();
 
 // The ratio a picture is composed at for a widget (1, 2 or 3 under the

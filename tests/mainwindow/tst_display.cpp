@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QWindow>
 #include <cmath>
 #include <limits>
 
@@ -484,6 +485,15 @@ void TestDisplay::scaledScreens()
             for (int x = 0; x + 1 < ind.width() && !fine; x += ratio)
                 fine = ind.pixel(x, y) != ind.pixel(x + 1, y) || ind.pixel(x, y) != ind.pixel(x, y + 1);
         QVERIFY(fine);
+        // Taken to the 100 % screen, as a window dragged there: composed
+        // again at ratio 1, and a text grown for ratio 2 has its design width.
+        main->windowHandle()->setScreen(screenAt(100));
+        QTRY_COMPARE(indicator(*main).devicePixelRatio(), 1.0);
+        QCOMPARE(indicator(*main).size(), QSize(277, 69));
+        QCOMPARE(thermometer(*main).size(), QSize(73, 157));
+        QCOMPARE(child<ImageFrame>(main, "Bevel1")->image().size(), QSize(600, 218));
+        QCOMPARE(child<QLabel>(main, "ThermBG")->pixmap().devicePixelRatio(), 1.0);
+        QCOMPARE(child<QLabel>(main, "MaxT")->width(), 45);
     }
 }
 

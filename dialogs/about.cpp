@@ -1,6 +1,7 @@
 #include "dialogs/about.h"
 
 #include "dialogs/faces.h"
+#include "dialogs/scaling.h"
 #include "dialogs/versioninfo.h"
 
 #include <QDesktopServices>
@@ -40,7 +41,8 @@ QLabel *picture(QWidget *parent, const char *name, QRect at, const QString &reso
 {
     auto *l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
-    l->setPixmap(QPixmap(resource)); // a missing picture leaves the place empty
+    // Drawn for the screen's ratio; a missing picture leaves the place empty.
+    l->setPixmap(QPixmap::fromImage(PictureFor(resource, parent->devicePixelRatioF())));
     l->setGeometry(at);
     return l;
 }

@@ -3,6 +3,11 @@
 // no antialiasing; rectangles and ellipses exclude their right and bottom
 // edges; a 1-pixel line excludes its end point; a wider pen is round-capped
 // between the same two points.
+//
+// On an image with a device pixel ratio above 1 the same figures are drawn
+// at device resolution: a 1-pixel line is ratio device pixels wide all along,
+// a wide pen is the round-capped stroke of its width around the pixels'
+// centres, an ellipse is the smooth disc of its box.
 
 #include <QColor>
 #include <QImage>
@@ -25,8 +30,12 @@ public:
     QPainter &painter() { return m_p; }
 
 private:
+    bool scaled() const { return m_ratio != 1; }
+
     QPainter m_p;
+    qreal m_ratio = 1;
     QColor m_pen;
+    QColor m_brush;
     int m_width = 1;
     QPoint m_at;
 };

@@ -3,6 +3,7 @@
 
 #include "dialogs/colorref.h"
 #include "dialogs/faces.h"
+#include "dialogs/scaling.h"
 #include "mainwindow/canvas.h"
 #include "mainwindow/graph.h"
 #include "mainwindow/tmain.h"
@@ -61,10 +62,16 @@ void TMain::SetText(const QString &text)
     DrawIndicator();
 }
 
+int TMain::compositionRatio() const { return CompositionRatio(devicePixelRatioF()); }
+
 void TMain::DrawIndicator()
 {
     ++m_indicatorDraws;
-    QImage image(IndicatorSize, QImage::Format_RGB32);
+    // At the screen's ratio, so the digits are drawn at device resolution;
+    // positions stay in the layout's pixels.
+    const int ratio = compositionRatio();
+    QImage image(IndicatorSize * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     const QColor back = ColorFromRef(m_indicator.BackColor);
     image.fill(back);
     if (!m_indicator.Text.isEmpty() && m_indicator.FontSize > 0) {
@@ -76,8 +83,8 @@ void TMain::DrawIndicator()
         const int tw = fm.horizontalAdvance(m_indicator.Text);
         const int th = fm.height();
         // Centred with truncating division; a text wider than the image is clipped.
-        const int x = image.width() / 2 - tw / 2;
-        const int y = image.height() / 2 - th / 2;
+        const int x = IndicatorSize.width() / 2 - tw / 2;
+        const int y = IndicatorSize.height() / 2 - th / 2;
         p.drawText(x, y + fm.ascent(), m_indicator.Text);
     }
     FrameTemp->setImage(image);
@@ -90,7 +97,10 @@ void TMain::DrawThermometer(bool active, long double t, long double lol, long do
     // kept whatever the round-capped erase stroke misses (pixels of the
     // column's foot, a column that ends at the bulb) and the passive bulb's
     // shadow under the active bulb.
-    QImage image(ThermW, ThermH, QImage::Format_ARGB32_Premultiplied);
+    m_column = {active, t, lol, hil};
+    const int ratio = compositionRatio();
+    QImage image(ThermW * ratio, ThermH * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
     Canvas c(image);
     // The empty tube first, in its own grey, then what this look puts in it.
@@ -180,7 +190,26 @@ void TMain::DrawGraph(const HistorySnapshot &s)
     in.hptColor = m_settings.HPTColor;
     in.buttonFace = palette().color(QPalette::Button);
     in.font = font();
+    in.ratio = compositionRatio();
     Bevel1->setImage(kp33::DrawGraph(in));
+    m_graph = std::move(in);
+}
+
+void TMain::Recompose()
+{
+    // The same figures again at the new ratio, from what they last showed;
+    // nothing is measured or evaluated anew.
+    const int ratio = compositionRatio();
+    FitTextsToRatio(this, ratio);
+    if (ThermBG->pixmap().devicePixelRatio() != ratio)
+        ThermBG->setPixmap(ScalePicture(ratio));
+    if (FrameTemp->image().devicePixelRatio() == ratio && ThermP->image().devicePixelRatio() == ratio &&
+        Bevel1->image().devicePixelRatio() == ratio)
+        return;
+    DrawIndicator();
+    DrawThermometer(m_column.active, m_column.t, m_column.lol, m_column.hil);
+    m_graph.ratio = ratio;
+    Bevel1->setImage(kp33::DrawGraph(m_graph));
 }
 
 } // namespace kp33

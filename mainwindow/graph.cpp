@@ -161,7 +161,9 @@ void Compose(QImage &image, const GraphInputs &in)
 
 QImage DrawGraph(const GraphInputs &in)
 {
-    QImage image(GraphWidth, GraphHeight, QImage::Format_RGB32);
+    const int ratio = std::max(1, in.ratio);
+    QImage image(GraphWidth * ratio, GraphHeight * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     // The canvas's painter ends inside Compose, before the image is handed out.
     Compose(image, in);
     return image;

@@ -32,6 +32,7 @@ struct GraphInputs {
     std::uint32_t hptColor = 255;
     QColor buttonFace;                // background and frame colour
     QFont font;                       // labels
+    int ratio = 1;                    // device pixels per layout pixel
 };
 
 struct GraphBounds {
@@ -55,6 +56,7 @@ int GridPhase(int sampleCount, int sampleIndex);
 // The six scale labels, top to bottom.
 std::array<QString, 6> GraphLabels(long double lo, long double hi);
 
+// At the inputs' ratio: (600 x 218) x ratio device pixels, the same figures.
 QImage DrawGraph(const GraphInputs &in);
 
 } // namespace kp33

@@ -1,5 +1,6 @@
 // KP33: the program.
 
+#include "dialogs/scaling.h"
 #include "mainwindow/lookandfeel.h"
 #include "mainwindow/signalclose.h"
 #include "mainwindow/singleinstance.h"
@@ -14,6 +15,7 @@
 int main(int argc, char **argv)
 {
     kp33::IsWinNT = true;
+    kp33::SetScaleRounding();
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("kp33"));
     kp33::ApplyLookAndFeel(app);

@@ -3,6 +3,7 @@
 #include "dialogs/colorref.h"
 #include "dialogs/initsensor.h"
 #include "dialogs/messagebox.h"
+#include "dialogs/scaling.h"
 #include "dialogs/updown.h"
 #include "mainwindow/alarmsound.h"
 #include "mainwindow/lookandfeel.h"
@@ -117,6 +118,19 @@ void setFontColor(QLabel *l, std::uint32_t colour)
 
 } // namespace
 
+QPixmap ScalePicture(int ratio)
+{
+    // Silver is the picture's transparent colour.
+    QImage scale = PictureFor(QStringLiteral(":/thermbg.png"), ratio).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < scale.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(scale.scanLine(y));
+        for (int x = 0; x < scale.width(); ++x)
+            if ((row[x] & 0xFFFFFF) == 0xC0C0C0)
+                row[x] = 0;
+    }
+    return QPixmap::fromImage(scale);
+}
+
 ImageFrame::ImageFrame(QWidget *parent, QPoint imageAt) : QFrame(parent), m_imageAt(imageAt) {}
 
 void ImageFrame::setImage(const QImage &image)
@@ -189,17 +203,7 @@ void TMain::buildControls()
     ThermBG = new QLabel(Panel3);
     ThermBG->setObjectName(QStringLiteral("ThermBG"));
     ThermBG->setGeometry(18, 10, 53, 156);
-    {
-        // Silver is the picture's transparent colour.
-        QImage scale = QImage(QStringLiteral(":/thermbg.png")).convertToFormat(QImage::Format_ARGB32);
-        for (int y = 0; y < scale.height(); ++y) {
-            auto *row = reinterpret_cast<QRgb *>(scale.scanLine(y));
-            for (int x = 0; x < scale.width(); ++x)
-                if ((row[x] & 0xFFFFFF) == 0xC0C0C0)
-                    row[x] = 0;
-        }
-        ThermBG->setPixmap(QPixmap::fromImage(scale));
-    }
+    ThermBG->setPixmap(ScalePicture(compositionRatio()));
     ThermP = new ImageFrame(Panel3, QPoint(0, 0));
     ThermP->setObjectName(QStringLiteral("ThermP"));
     ThermP->setGeometry(8, 10, 73, 157);
@@ -586,6 +590,8 @@ void TMain::BringForward()
 void TMain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    // Made before it had a screen of its own: shown, it may be on another.
+    Recompose();
     SetApplicationTitle(m_appTitle.isEmpty() ? IdleTitle : m_appTitle);
     if (!m_activated) {
         m_activated = true;
@@ -593,6 +599,22 @@ void TMain::showEvent(QShowEvent *event)
         // show stands for the first activation.
         QTimer::singleShot(0, this, &TMain::FormActivate);
     }
+}
+
+bool TMain::event(QEvent *event)
+{
+    const bool done = QMainWindow::event(event);
+    switch (event->type()) {
+    case QEvent::ScreenChangeInternal: // a screen of another ratio (or the same one)
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    case QEvent::DevicePixelRatioChange: // the screen's own scale changed
+#endif
+        Recompose();
+        break;
+    default:
+        break;
+    }
+    return done;
 }
 
 void TMain::contextMenuEvent(QContextMenuEvent *event)

@@ -2,6 +2,7 @@
 // The main window: layout, menu, the life of the window from creation to
 // close, and the receiving end of the measurement thread.
 
+#include "mainwindow/graph.h"
 #include "mainwindow/settings.h"
 #include "mainwindow/sysmenu.h"
 #include "measurement/history.h"
@@ -9,6 +10,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QMainWindow>
+#include <QPixmap>
 #include <QPointer>
 #include <QStringList>
 #include <cstdint>
@@ -48,6 +50,10 @@ private:
     QImage m_image;
 };
 
+// The thermometer's scale picture at a device pixel ratio, its silver made
+// transparent.
+QPixmap ScalePicture(int ratio);
+
 // The value indicator: composed off-screen and copied in one piece.
 struct TTemp {
     std::uint32_t BackColor = 0;
@@ -81,6 +87,10 @@ public:
     void SetText(const QString &text);
     void DrawIndicator();
     const TTemp &TempIndicator() const { return m_indicator; }
+    // The ratio the drawings are composed at: the window's, in whole device
+    // pixels. On a screen of another ratio they are composed again.
+    int compositionRatio() const;
+    void Recompose();
     int indicatorDraws() const { return m_indicatorDraws; }
 
     // Commands.
@@ -140,6 +150,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -259,6 +270,13 @@ private:
     std::uint32_t m_blinkColor = 0;
     TTemp m_indicator;
     int m_indicatorDraws = 0;
+    // What the column and the graph last showed, for a new composition when
+    // the window moves to a screen of another ratio.
+    struct ColumnLook {
+        bool active = false;
+        long double t = 0, lol = 0, hil = 0;
+    } m_column;
+    GraphInputs m_graph;
 };
 
 } // namespace kp33

@@ -2,6 +2,7 @@
 //   bench_table [CYCLES]   (default 90 000: the long run)
 // Prints a Markdown table for the README.
 
+#include "dialogs/scaling.h"
 #include "../mainwindow/windowtest.h"
 #include "benchutil.h"
 
@@ -30,6 +31,7 @@ public:
 
 int main(int argc, char **argv)
 {
+    SetScaleRounding();
     QApplication app(argc, argv);
     ApplyLookAndFeel(app);
     const long cycles = argc > 1 ? std::atol(argv[1]) : 90000;

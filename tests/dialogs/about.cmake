@@ -8,6 +8,8 @@ qt_add_resources(tst_about aboutpictures
     PREFIX /
     BASE ${PROJECT_SOURCE_DIR}/resources
     FILES ${PROJECT_SOURCE_DIR}/resources/chip.png ${PROJECT_SOURCE_DIR}/resources/flag.png
+          ${PROJECT_SOURCE_DIR}/resources/chip@2x.png ${PROJECT_SOURCE_DIR}/resources/chip@3x.png
+          ${PROJECT_SOURCE_DIR}/resources/flag@2x.png ${PROJECT_SOURCE_DIR}/resources/flag@3x.png
 )
 set(pages)
 foreach(platform posix win)

@@ -1,6 +1,7 @@
 // The about box, the version text and its fallbacks, and the help viewer with
 // the shipped help file.
 
+#include "dialogs/scaling.h"
 #include "dialogs/about.h"
 #include "dialogs/faces.h"
 #include "dialogs/helpviewer.h"
@@ -67,6 +68,10 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 class TestAbout : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void cleanup();

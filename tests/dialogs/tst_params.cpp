@@ -2,6 +2,7 @@
 // which setting, the ways it closes, the sensor group, the painting of the
 // swatches, and the colour dialog behind its seam.
 
+#include "dialogs/scaling.h"
 #include "dialogs/colordialogseam.h"
 #include "dialogs/colorref.h"
 #include "dialogs/initsensor.h"
@@ -55,6 +56,10 @@ const SwatchAt SwatchPlaces[] = {
 
 class TestParams : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void init();

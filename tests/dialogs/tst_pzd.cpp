@@ -3,6 +3,7 @@
 // while a session runs against the sensor simulator, refused names, a data
 // file that cannot be opened, and the save-file dialog.
 
+#include "dialogs/scaling.h"
 #include "dialogs/filedialogseam.h"
 #include "dialogs/messagebox.h"
 #include "dialogs/pzd.h"
@@ -147,6 +148,10 @@ void duringWait(QObject *context, F f)
 
 class TestPZD : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void init();

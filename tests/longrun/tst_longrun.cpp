@@ -3,6 +3,7 @@
 // display updates. Three daily files with every row in order; memory, open
 // descriptors and threads flat from the first hour to the last.
 
+#include "dialogs/scaling.h"
 #include "../mainwindow/windowtest.h"
 
 #include <QDir>
@@ -35,6 +36,10 @@ struct Sample {
 
 class TestLongRun : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase() { ApplyLookAndFeel(*qApp); }
     void dayAndMoreAgainstTheSimulator();

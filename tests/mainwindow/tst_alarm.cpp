@@ -1,6 +1,7 @@
 // Graph bounds and the permitted band (edit rules, arrows, keys) and the
 // alarm (sound, blink, window restore).
 
+#include "dialogs/scaling.h"
 #include "dialogs/updown.h"
 #include "windowtest.h"
 
@@ -15,6 +16,10 @@ using test::child;
 
 class TestAlarm : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void boundEntries_data();

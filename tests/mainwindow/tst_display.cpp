@@ -1,10 +1,22 @@
 // The measurement display: indicator looks, statistics panels and the
 // thermometer column, checked pixel by pixel.
 
+#include "dialogs/scaling.h"
 #include "windowtest.h"
 
+#include "dialogs/initsensor.h"
+#include "dialogs/params.h"
+#include "dialogs/pzd.h"
+
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+#include <QWindow>
 #include <cmath>
 #include <limits>
 
@@ -18,10 +30,117 @@ QImage thermometer(TMain &w) { return child<ImageFrame>(&w, "ThermP")->image(); 
 QRgb rgb(int r, int g, int b) { return qRgb(r, g, b); }
 QRgb at(const QImage &img, int x, int y) { return img.pixel(x, y) | 0xFF000000u; }
 
+// The offscreen screens the suite runs with (screens.json): one per scale,
+// told apart by their logical dots per inch.
+QScreen *screenAt(int percent)
+{
+    for (QScreen *s : QGuiApplication::screens())
+        if (s->name() == QStringLiteral("s%1").arg(percent))
+            return s;
+    return nullptr;
+}
+
+// Columns of a control's own drawing (no children) that hold text ink: a
+// pixel at least half covered, in whatever colour the text has.
+QVector<bool> inkColumns(QWidget *w, int width)
+{
+    const int ratio = static_cast<int>(w->devicePixelRatioF());
+    const QSize design = w->size();
+    w->resize(width, design.height());
+    QImage image(QSize(width, design.height()) * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    w->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    w->resize(design);
+    QVector<bool> ink(image.width(), false);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            ink[x] = ink[x] || std::min({qRed(p), qGreen(p), qBlue(p)}) < 128;
+        }
+    return ink;
+}
+
+// Why a control's text does not fit its rectangle, or empty. Labels and
+// check boxes are drawn as they draw themselves, in a copy made wider on the
+// side their text runs out to: no ink may lie beyond their own width. Push
+// buttons and group titles, whose text has room to spare, by their metrics.
+QString clipOf(QWidget *w)
+{
+    constexpr int Spare = 20;
+    const QFontMetrics fm(w->font());
+    const int ratio = static_cast<int>(w->devicePixelRatioF());
+    QString text;
+    QRect room;
+    bool drawn = true;
+    bool rightAligned = false;
+    if (auto *l = qobject_cast<QLabel *>(w)) {
+        text = l->text();
+        room = l->contentsRect();
+        rightAligned = l->alignment() & Qt::AlignRight;
+    } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) {
+        text = static_cast<QAbstractButton *>(w)->text();
+        room = w->rect();
+    } else if (auto *b = qobject_cast<QPushButton *>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(b);
+        opt.text = b->text();
+        text = b->text();
+        room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+        drawn = false;
+    } else if (auto *g = qobject_cast<QGroupBox *>(w)) {
+        QStyleOptionGroupBox opt;
+        opt.initFrom(g);
+        opt.text = g->title();
+        opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        text = g->title();
+        room = g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+        drawn = false;
+    }
+    text.remove(QLatin1Char('&'));
+    if (text.isEmpty())
+        return {};
+    const QString what = QStringLiteral("%1 \"%2\"").arg(w->objectName(), text);
+    if (fm.height() > room.height())
+        return what + QStringLiteral(": %1 px high in %2").arg(fm.height()).arg(room.height());
+    if (!drawn) {
+        if (fm.horizontalAdvance(text) > room.width() || room.right() >= w->width())
+            return what + QStringLiteral(": %1 px in %2").arg(fm.horizontalAdvance(text)).arg(room.width());
+        return {};
+    }
+    const QVector<bool> ink = inkColumns(w, w->width() + Spare);
+    const int from = rightAligned ? 0 : w->width() * ratio;
+    const int to = rightAligned ? Spare * ratio : ink.size();
+    for (int x = from; x < to; ++x)
+        if (ink[x])
+            return what + QStringLiteral(": ink at device column %1 of %2").arg(rightAligned ? x - Spare * ratio : x)
+                              .arg(w->width() * ratio);
+    return {};
+}
+
+// Rows of exactly `ratio` device pixels of `colour` at every column of the
+// span: a one-pixel line as wide all along. Gives the first column that
+// differs, or -1.
+int unevenColumn(const QImage &img, int row, int x0, int x1, int ratio, QRgb colour)
+{
+    for (int x = x0 * ratio; x < x1 * ratio; ++x) {
+        int run = 0;
+        for (int y = (row - 1) * ratio; y < (row + 2) * ratio; ++y)
+            run += at(img, x, y) == colour;
+        if (run != ratio)
+            return x;
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestDisplay : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void stoppedLook();
@@ -36,6 +155,8 @@ private slots:
     void errorLookLeavesPanels();
     void drawsOnlyOnChange();
     void graphIsComposed();
+    void scaledScreens_data();
+    void scaledScreens();
 };
 
 void TestDisplay::initTestCase() { ApplyLookAndFeel(*qApp); }
@@ -271,6 +392,109 @@ void TestDisplay::graphIsComposed()
     // The window shows it at (17, 7): the frame's own (9, 7).
     const QImage shot = w.centralWidget()->grab().toImage();
     QCOMPARE(at(shot, 17 + 100, 7 + 100), rgb(0, 0, 0));
+}
+
+// At 100, 125, 150 and 200 %: the ratio the rounding gives, every text of the
+// main window and the three dialogs inside its rectangle, the drawings at
+// device size with their lines as wide all along, and at 125 % the very
+// pixels of 100 %.
+void TestDisplay::scaledScreens_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("ratio");
+    QTest::addColumn<QString>("window");
+    const std::pair<int, int> scales[] = {{100, 1}, {125, 1}, {150, 2}, {200, 2}};
+    for (const auto &[percent, ratio] : scales)
+        for (const char *window : {"TMain", "TInitSensor", "TParams", "TPZD"})
+            QTest::addRow("%d%% %s", percent, window) << percent << ratio << QString::fromLatin1(window);
+}
+
+void TestDisplay::scaledScreens()
+{
+    QFETCH(int, percent);
+    QFETCH(int, ratio);
+    QFETCH(QString, window);
+    QScreen *screen = screenAt(percent);
+    QVERIFY2(screen, "the suite runs on the offscreen screens of screens.json");
+    test::WindowFixture fx;
+    fx.writeIni(QByteArray("[DATA]\nSave=0\n") + test::NoPortIni);
+    std::unique_ptr<QWidget> w;
+    TMain *main = nullptr;
+    if (window == QLatin1String("TMain")) {
+        w = std::make_unique<TMain>();
+        main = static_cast<TMain *>(w.get());
+        QVERIFY(main->FormCreate());
+    } else if (window == QLatin1String("TInitSensor")) {
+        w = std::make_unique<TInitSensor>(nullptr, 1, [](std::uint8_t) { return false; });
+    } else if (window == QLatin1String("TParams")) {
+        w = std::make_unique<TParams>(nullptr, DisplayColors{});
+    } else {
+        w = std::make_unique<TPZD>(nullptr, nullptr);
+    }
+    w->setScreen(screen);
+    w->move(screen->geometry().topLeft() + QPoint(20, 20));
+    if (main)
+        QVERIFY(fx.showAndSettle(*main));
+    else
+        w->winId(); // a window on that screen, not shown: a search would start
+    QCOMPARE(w->devicePixelRatioF(), qreal(ratio));
+
+    QStringList clipped;
+    for (QWidget *c : w->findChildren<QWidget *>())
+        if (const QString why = clipOf(c); !why.isEmpty())
+            clipped << why;
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
+    if (!main)
+        return;
+
+    const QImage ind = indicator(*main), th = thermometer(*main);
+    const QImage graph = child<ImageFrame>(main, "Bevel1")->image();
+    QCOMPARE(ind.size(), QSize(277, 69) * ratio);
+    QCOMPARE(th.size(), QSize(73, 157) * ratio);
+    QCOMPARE(graph.size(), QSize(600, 218) * ratio);
+    QCOMPARE(child<QLabel>(main, "ThermBG")->pixmap().size(), QSize(53, 156) * ratio);
+    for (const QImage *img : {&ind, &th, &graph})
+        QCOMPARE(img->devicePixelRatio(), qreal(ratio));
+    // The graph's grid: a row line and a column line, stepped pixel by pixel.
+    const QRgb grid = rgb(192, 192, 192);
+    QCOMPARE(unevenColumn(graph, 6 + 41, 41, 150, ratio, grid), -1);
+    const QImage across = graph.transformed(QTransform(0, 1, 1, 0, 0, 0)); // rows become columns
+    QCOMPARE(unevenColumn(across, 40 + 111, 7, 47, ratio, grid), -1); // up to the first row line
+    // The empty tube, a round-capped 3-pixel pen: three pixels wide all along.
+    for (int y = 8 * ratio; y < 145 * ratio; ++y) {
+        int run = 0;
+        for (int x = 50 * ratio; x < 57 * ratio; ++x)
+            run += at(th, x, y) == rgb(224, 224, 224);
+        QVERIFY2(run == 3 * ratio, qPrintable(QStringLiteral("row %1: %2").arg(y).arg(run)));
+    }
+    if (ratio == 1) {
+        // 125 % shows the pixels of 100 %.
+        test::WindowFixture plainFx;
+        plainFx.writeIni("[DATA]\nSave=0\n");
+        TMain plain;
+        QVERIFY(plain.FormCreate());
+        QCOMPARE(indicator(plain), ind);
+        QCOMPARE(thermometer(plain), th);
+        QCOMPARE(child<ImageFrame>(&plain, "Bevel1")->image(), graph);
+    } else {
+        // The digits are drawn at device resolution: somewhere a pixel
+        // differs from its neighbour inside one layout pixel's square, which
+        // a stretched picture never has.
+        bool fine = false;
+        for (int y = 0; y + 1 < ind.height() && !fine; y += ratio)
+            for (int x = 0; x + 1 < ind.width() && !fine; x += ratio)
+                fine = ind.pixel(x, y) != ind.pixel(x + 1, y) || ind.pixel(x, y) != ind.pixel(x, y + 1);
+        QVERIFY(fine);
+        // Taken to the 100 % screen, as a window dragged there: composed
+        // again at ratio 1, and a text grown for ratio 2 has its design width.
+        main->windowHandle()->setScreen(screenAt(100));
+        QTRY_COMPARE(indicator(*main).devicePixelRatio(), 1.0);
+        QCOMPARE(indicator(*main).size(), QSize(277, 69));
+        QCOMPARE(thermometer(*main).size(), QSize(73, 157));
+        QCOMPARE(child<ImageFrame>(main, "Bevel1")->image().size(), QSize(600, 218));
+        QCOMPARE(child<QLabel>(main, "ThermBG")->pixmap().devicePixelRatio(), 1.0);
+        QCOMPARE(child<QLabel>(main, "MaxT")->width(), 45);
+    }
 }
 
 QTEST_MAIN(TestDisplay)

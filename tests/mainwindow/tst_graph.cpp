@@ -1,5 +1,6 @@
 // The temperature graph, checked pixel by pixel in the image it returns.
 
+#include "dialogs/scaling.h"
 #include "mainwindow/graph.h"
 
 #include <QApplication>
@@ -77,6 +78,10 @@ QList<int> Range(int from, int to)
 
 class TestGraph : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 
 private slots:
     void initTestCase()

@@ -2,6 +2,7 @@
 // demonstration question, the DS18B20 resolution step, ports, the search's
 // findings.
 
+#include "dialogs/scaling.h"
 #include "dialogs/initsensor.h"
 #include "windowtest.h"
 
@@ -34,6 +35,10 @@ const SessionState Running{"&Стоп", "&Стоп", false, false};
 
 class TestSession : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void demonstrationYesRunsAndStops();

@@ -1,6 +1,7 @@
 // The main window: layout, menu, the settings on the controls, the life of
 // the window from creation to close, the single instance.
 
+#include "dialogs/scaling.h"
 #include "dialogs/colordialogseam.h"
 #include "dialogs/colorref.h"
 #include "dialogs/params.h"
@@ -97,6 +98,10 @@ private:
 
 class TestTMain : public QObject {
     Q_OBJECT
+public:
+    // The program's own scale rounding, before the application is made.
+    static void initMain() { kp33::SetScaleRounding(); }
+
 private slots:
     void initTestCase();
     void layout_data();

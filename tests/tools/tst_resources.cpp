@@ -20,8 +20,12 @@
 
 namespace {
 
-const QStringList Outputs{QStringLiteral("kp33.png"), QStringLiteral("kp33.ico"), QStringLiteral("thermbg.png"),
-                          QStringLiteral("warning.wav"), QStringLiteral("chip.png"), QStringLiteral("flag.png")};
+const QStringList Outputs{QStringLiteral("kp33.png"),       QStringLiteral("kp33.ico"),
+                          QStringLiteral("thermbg.png"),    QStringLiteral("warning.wav"),
+                          QStringLiteral("chip.png"),       QStringLiteral("flag.png"),
+                          QStringLiteral("thermbg@2x.png"), QStringLiteral("thermbg@3x.png"),
+                          QStringLiteral("chip@2x.png"),    QStringLiteral("chip@3x.png"),
+                          QStringLiteral("flag@2x.png"),    QStringLiteral("flag@3x.png")};
 
 constexpr QRgb Silver = 0xFFC0C0C0;
 constexpr QRgb Black = 0xFF000000;
@@ -160,7 +164,13 @@ private slots:
                                               {"thermbg.png", "thermbg.png"},
                                               {"WARNING", "warning.wav"}, {"chip.png", "chip.png"},
                                               {"flag.png", "flag.png"}};
-        QCOMPARE(aliases, expected);
+        QMap<QString, QString> withScaled = expected;
+        for (const char *name : {"thermbg", "chip", "flag"})
+            for (int scale : {2, 3}) {
+                const QString file = QStringLiteral("%1@%2x.png").arg(QLatin1String(name)).arg(scale);
+                withScaled.insert(file, file);
+            }
+        QCOMPARE(aliases, withScaled);
     }
 
     void wavHeader()
@@ -374,6 +384,53 @@ private slots:
                 if (c.pixel(x, y) != face && c.pixel(x - 1, y) == face)
                     ++runs;
             QVERIFY2(runs == 8, qPrintable(QStringLiteral("row %1: %2 pins").arg(y).arg(runs)));
+        }
+    }
+
+    // The pictures for 2 and 3 device pixels per pixel: the plain picture's
+    // figures at that size, drawn there. Straight edges and the pixel-font
+    // digits are the plain pixels as whole squares; the tube's outline is as
+    // deep as a pixel is wide and its rounded ends are drawn finer than a
+    // stretched copy.
+    void scaledPictures_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("scale");
+        for (const char *name : {"thermbg", "chip", "flag"})
+            for (int scale : {2, 3})
+                QTest::addRow("%s@%dx", name, scale) << QString::fromLatin1(name) << scale;
+    }
+    void scaledPictures()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, scale);
+        const QImage plain(committed(name + QStringLiteral(".png")));
+        const QImage big(committed(QStringLiteral("%1@%2x.png").arg(name).arg(scale)));
+        QCOMPARE(big.size(), plain.size() * scale);
+        const QImage stretched = plain.scaled(big.size()); // nearest pixel
+        const auto sameAsStretched = [&](QRect logical) {
+            for (int y = logical.top() * scale; y < (logical.bottom() + 1) * scale; ++y)
+                for (int x = logical.left() * scale; x < (logical.right() + 1) * scale; ++x)
+                    if (big.pixel(x, y) != stretched.pixel(x, y))
+                        return QStringLiteral("(%1, %2)").arg(x).arg(y);
+            return QString();
+        };
+        if (name == QLatin1String("thermbg")) {
+            // Digits and ticks, left of the tube.
+            QCOMPARE(sameAsStretched({0, 0, 36, 156}), QString());
+            for (int y = 8 * scale; y < 140 * scale; ++y)
+                for (int x = 36 * scale; x < 51 * scale; ++x) {
+                    const QRgb want = x < 37 * scale ? qRgb(240, 240, 240)
+                                      : x >= 50 * scale ? qRgb(148, 148, 148) : qRgb(224, 224, 224);
+                    QVERIFY2(big.pixel(x, y) == want, qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
+                }
+            QVERIFY(!sameAsStretched({36, 0, 15, 8}).isEmpty()); // the rounded top
+        } else if (name == QLatin1String("chip")) {
+            // Shadow and pins are rectangles; the body's rounded corners are finer.
+            QCOMPARE(sameAsStretched({0, 0, 142, 20}), QString());
+            QVERIFY(!sameAsStretched({8, 22, 4, 4}).isEmpty());
+        } else {
+            QCOMPARE(sameAsStretched({0, 0, 70, 48}), QString());
         }
     }
 

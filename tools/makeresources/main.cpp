@@ -1,8 +1,10 @@
 // kp33-makeresources OUTDIR
 //
 // Draws the program's pictures and its alarm sound from code and writes them to
-// OUTDIR: kp33.png, kp33.ico, thermbg.png, chip.png, flag.png and warning.wav. Every run
-// writes the same bytes: shapes are set pixel by pixel with integer arithmetic,
+// OUTDIR: kp33.png, kp33.ico, thermbg.png, chip.png, flag.png and warning.wav,
+// and the scale, chip and flag again at 2 and 3 device pixels per pixel
+// (thermbg@2x.png ...). Every run writes the same bytes: shapes are set pixel
+// by pixel with integer arithmetic,
 // text uses the built-in pixel font below rather than an installed one, and
 // the sound is made from a fixed sine table.
 
@@ -253,6 +255,38 @@ QImage makeIcon(int size = 32)
 constexpr std::array<int, 8> IconSizes{16, 20, 24, 32, 40, 48, 64, 256};
 
 // ---------------------------------------------------------------------------
+// Pictures for screens of 2 and 3 device pixels per layout pixel are drawn at
+// that resolution from the same figures: a layout pixel is a scale x scale
+// cell, a curve is followed at device pixels, and an outline is scale device
+// pixels deep. At scale 1 every picture is pixel for pixel the plain one.
+
+void fillCell(QImage &image, int x, int y, int scale, QRgb colour)
+{
+    for (int dy = 0; dy < scale; ++dy)
+        for (int dx = 0; dx < scale; ++dx)
+            image.setPixel(x * scale + dx, y * scale + dy, colour);
+}
+
+// On an outline `depth` pixels deep: inside, with a pixel outside within
+// `depth` steps to a side.
+template <typename Inside>
+bool onEdgeWithin(int x, int y, int depth, Inside inside)
+{
+    if (!inside(x, y))
+        return false;
+    for (int k = 1; k <= depth; ++k)
+        if (!inside(x - k, y) || !inside(x + k, y) || !inside(x, y - k) || !inside(x, y + k))
+            return true;
+    return false;
+}
+
+// The rounded rectangle of layout pixels x0..x1, y0..y1 at a scale.
+RoundedRect scaled(const RoundedRect &r, int scale)
+{
+    return {r.x0 * scale, r.y0 * scale, (r.x1 + 1) * scale - 1, (r.y1 + 1) * scale - 1, r.r * scale};
+}
+
+// ---------------------------------------------------------------------------
 // thermbg.png: the scale behind the thermometer column. Silver is the colour
 // the program makes transparent, so it fills everything not drawn.
 
@@ -270,9 +304,9 @@ int minorTickRow(int t)
     return 7 + q;
 }
 
-QImage makeScale()
+QImage makeScale(int scale = 1)
 {
-    QImage image = newImage(53, 156, QImage::Format_RGB32);
+    QImage image = newImage(53 * scale, 156 * scale, QImage::Format_RGB32);
     image.fill(SilverKey);
     const QRgb ink = qRgb(0, 0, 0);
 
@@ -290,13 +324,14 @@ QImage makeScale()
                                            {"-55.0", 147}}};
     constexpr int LabelRight = 25;
     for (const Label &l : Labels)
-        drawText(image, LabelRight + 1 - textWidth(l.text), l.row - FontHeight / 2, l.text, ink);
+        drawText(image, (LabelRight + 1 - textWidth(l.text)) * scale, (l.row - FontHeight / 2) * scale, l.text, ink,
+                 scale);
 
     // Major ticks every 25 degrees, plus -50 (no room for its label) and -55.
     constexpr std::array<int, 9> MajorRows{6, 26, 45, 65, 84, 104, 124, 143, 147};
     for (int row : MajorRows)
         for (int x = 28; x <= 32; ++x)
-            image.setPixel(x, row, ink);
+            fillCell(image, x, row, scale, ink);
     for (int t = 120; t >= -45; t -= 5) {
         if (t % 25 == 0)
             continue;
@@ -304,17 +339,18 @@ QImage makeScale()
         if (std::find(MajorRows.begin(), MajorRows.end(), row) != MajorRows.end())
             continue;
         for (int x = 30; x <= 32; ++x)
-            image.setPixel(x, row, ink);
+            fillCell(image, x, row, scale, ink);
     }
 
     // The glass tube the program draws its column into (column 43, 3 px wide).
-    const RoundedRect tube{36, 1, 50, 146, 6};
-    for (int y = 1; y <= 146; ++y)
-        for (int x = 36; x <= 50; ++x) {
+    const RoundedRect tube = scaled(RoundedRect{36, 1, 50, 146, 6}, scale);
+    const auto inTube = [&](int x, int y) { return tube.contains(x, y); };
+    for (int y = tube.y0; y <= tube.y1; ++y)
+        for (int x = tube.x0; x <= tube.x1; ++x) {
             if (!tube.contains(x, y))
                 continue;
             QRgb c = qRgb(224, 224, 224);
-            if (tube.onEdge(x, y))
+            if (onEdgeWithin(x, y, scale, inTube))
                 c = tube.inShadow(x, y) ? qRgb(148, 148, 148) : qRgb(240, 240, 240);
             image.setPixel(x, y, c);
         }
@@ -324,9 +360,10 @@ QImage makeScale()
 // ---------------------------------------------------------------------------
 // chip.png: a sensor chip in a dual in-line package, seen from above.
 
-QImage makeChip()
+QImage makeChip(int scale = 1)
 {
-    QImage image = newImage(142, 84, QImage::Format_RGB32);
+    const int s = scale;
+    QImage image = newImage(142 * s, 84 * s, QImage::Format_RGB32);
     image.fill(qRgb(240, 240, 240));
 
     constexpr int BodyX0 = 8, BodyX1 = 133, BodyY0 = 22, BodyY1 = 61;
@@ -337,7 +374,7 @@ QImage makeChip()
     for (int y = BodyY0 + 2; y <= BodyY1 + 2; ++y)
         for (int x = BodyX0 + 2; x <= BodyX1 + 2; ++x)
             if (x > BodyX1 || y > BodyY1)
-                image.setPixel(x, y, qRgb(176, 176, 176));
+                fillCell(image, x, y, s, qRgb(176, 176, 176));
 
     // Pins on both long sides; a broad shoulder by the body, a narrow leg
     // further out. Lit from the left like everything else here.
@@ -352,7 +389,7 @@ QImage makeChip()
                     c = qRgb(212, 212, 212);
                 else if (x == x1 || i == PinLen - 1)
                     c = qRgb(96, 96, 96);
-                image.setPixel(x, y, c);
+                fillCell(image, x, y, s, c);
             }
         }
     };
@@ -362,13 +399,14 @@ QImage makeChip()
     }
 
     // Body with bevelled edges.
-    const RoundedRect body{BodyX0, BodyY0, BodyX1, BodyY1, 2};
-    for (int y = BodyY0; y <= BodyY1; ++y)
-        for (int x = BodyX0; x <= BodyX1; ++x) {
+    const RoundedRect body = scaled(RoundedRect{BodyX0, BodyY0, BodyX1, BodyY1, 2}, s);
+    const auto inBody = [&](int x, int y) { return body.contains(x, y); };
+    for (int y = body.y0; y <= body.y1; ++y)
+        for (int x = body.x0; x <= body.x1; ++x) {
             if (!body.contains(x, y))
                 continue;
             QRgb c = qRgb(52, 52, 52);
-            if (body.onEdge(x, y))
+            if (onEdgeWithin(x, y, s, inBody))
                 c = body.inShadow(x, y) ? qRgb(20, 20, 20) : qRgb(96, 96, 96);
             image.setPixel(x, y, c);
         }
@@ -376,12 +414,12 @@ QImage makeChip()
     // The notch: a half-round recess in the middle of the left end, its far
     // rim catching the light.
     const int midY2 = BodyY0 + BodyY1 + 1; // doubled centre line of the body
-    for (int y = BodyY0; y <= BodyY1; ++y)
-        for (int x = BodyX0; x <= BodyX0 + 7; ++x) {
-            if (!inDisc(x, y, 2 * BodyX0, midY2, 14))
+    for (int y = BodyY0 * s; y < (BodyY1 + 1) * s; ++y)
+        for (int x = BodyX0 * s; x < (BodyX0 + 8) * s; ++x) {
+            if (!inDisc(x, y, 2 * BodyX0 * s, midY2 * s, 14 * s))
                 continue;
-            const bool rim = !inDisc(x, y, 2 * BodyX0, midY2, 12);
-            const bool lowerRight = 2 * y + 1 > midY2 || x >= BodyX0 + 6;
+            const bool rim = !inDisc(x, y, 2 * BodyX0 * s, midY2 * s, 12 * s);
+            const bool lowerRight = 2 * y + 1 > midY2 * s || x >= (BodyX0 + 6) * s;
             QRgb c = qRgb(30, 30, 30);
             if (rim)
                 c = lowerRight ? qRgb(88, 88, 88) : qRgb(16, 16, 16);
@@ -389,31 +427,32 @@ QImage makeChip()
         }
 
     // The pin 1 dot, a shallow dimple by the lower left corner.
-    for (int y = BodyY1 - 10; y <= BodyY1 - 3; ++y)
-        for (int x = BodyX0 + 5; x <= BodyX0 + 12; ++x)
-            if (inDisc(x, y, 2 * (BodyX0 + 9), 2 * (BodyY1 - 6), 7))
-                image.setPixel(x, y, inDisc(x, y, 2 * (BodyX0 + 9) - 1, 2 * (BodyY1 - 6) - 1, 6) ? qRgb(36, 36, 36)
-                                                                                               : qRgb(80, 80, 80));
+    const int dotX2 = 2 * (BodyX0 + 9) * s, dotY2 = 2 * (BodyY1 - 6) * s;
+    for (int y = (BodyY1 - 10) * s; y < (BodyY1 - 2) * s; ++y)
+        for (int x = (BodyX0 + 5) * s; x < (BodyX0 + 13) * s; ++x)
+            if (inDisc(x, y, dotX2, dotY2, 7 * s))
+                image.setPixel(x, y, inDisc(x, y, dotX2 - s, dotY2 - s, 6 * s) ? qRgb(36, 36, 36) : qRgb(80, 80, 80));
 
     // Marking, printed in light grey.
     constexpr int MarkScale = 3;
     const int markW = textWidth("KP33", MarkScale);
-    drawText(image, (BodyX0 + BodyX1 + 1 - markW + 1) / 2, (BodyY0 + BodyY1 + 1 - FontHeight * MarkScale) / 2, "KP33",
-             qRgb(200, 200, 200), MarkScale);
+    drawText(image, (BodyX0 + BodyX1 + 1 - markW + 1) / 2 * s, (BodyY0 + BodyY1 + 1 - FontHeight * MarkScale) / 2 * s,
+             "KP33", qRgb(200, 200, 200), MarkScale * s);
     return image;
 }
 
 // ---------------------------------------------------------------------------
 // flag.png: white, blue and red stripes of 16 px under a 1 px dark frame.
 
-QImage makeFlag()
+QImage makeFlag(int scale = 1)
 {
-    QImage image = newImage(70, 48, QImage::Format_RGB32);
+    const int w = 70 * scale, h = 48 * scale;
+    QImage image = newImage(w, h, QImage::Format_RGB32);
     const std::array<QRgb, 3> stripes{qRgb(255, 255, 255), qRgb(0, 57, 166), qRgb(213, 43, 30)};
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 70; ++x) {
-            const bool frame = x == 0 || y == 0 || x == 69 || y == 47;
-            image.setPixel(x, y, frame ? qRgb(48, 48, 48) : stripes[y / 16]);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool frame = x < scale || y < scale || x >= w - scale || y >= h - scale;
+            image.setPixel(x, y, frame ? qRgb(48, 48, 48) : stripes[y / (16 * scale)]);
         }
     return image;
 }
@@ -568,6 +607,19 @@ bool saveIco(const QString &path)
     return writeFile(path, ico);
 }
 
+// name@2x.png and name@3x.png of the scale, the chip and the flag.
+bool saveScaledPictures(const QDir &out)
+{
+    for (int scale : {2, 3}) {
+        const QString suffix = QStringLiteral("@%1x.png").arg(scale);
+        if (!savePng(makeScale(scale), out.filePath(QStringLiteral("thermbg") + suffix))
+            || !savePng(makeChip(scale), out.filePath(QStringLiteral("chip") + suffix))
+            || !savePng(makeFlag(scale), out.filePath(QStringLiteral("flag") + suffix)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -593,6 +645,7 @@ int main(int argc, char **argv)
                     && savePng(makeScale(), out.filePath(QStringLiteral("thermbg.png")))
                     && savePng(makeChip(), out.filePath(QStringLiteral("chip.png")))
                     && savePng(makeFlag(), out.filePath(QStringLiteral("flag.png")))
-                    && writeFile(out.filePath(QStringLiteral("warning.wav")), makeWarning());
+                    && writeFile(out.filePath(QStringLiteral("warning.wav")), makeWarning())
+                    && saveScaledPictures(out);
     return ok ? 0 : 1;
 }

@@ -4,7 +4,8 @@
 # in its own prefix and on its own X server.
 #   tools/windows/test-wine.sh BUILD_DIR SIMULATOR [case...]
 # Cases: measure-b20 measure-s20 alarm endsession endsession-mute
-# endsession-slowdisk busy-start busy-close vanish serial faces manifest. Prints one line a
+# endsession-slowdisk busy-start busy-close vanish serial faces manifest
+# dpi144. Prints one line a
 # check and a closing "N passed, M failed".
 # KP33_WINE_KEEP=1 keeps the cases' folders (logs, data, prefixes) for a look.
 set -uo pipefail
@@ -14,7 +15,7 @@ export KP33_SIM=$2
 shift 2
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=(measure-b20 measure-s20 alarm endsession endsession-mute endsession-slowdisk
-    busy-start busy-close vanish serial faces manifest)
+    busy-start busy-close vanish serial faces manifest dpi144)
 . "$here/winelib.sh"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kp33-wine.XXXXXX")
@@ -704,6 +705,57 @@ print('  icon group:', sizes)
 ok = ok and sizes == [16, 20, 24, 32, 40, 48, 64, 256]
 sys.exit(0 if ok else 1)
 PY
+# The main window's outer size in X pixels, "W H": the widest visible window
+# of the program (its title follows the measurement).
+main_window_size() {
+    local id best=
+    for id in $(DISPLAY=$disp xdotool search --onlyvisible --class 'kp33' 2>/dev/null); do
+        DISPLAY=$disp xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p'
+    done | sort -n -r | head -1 | grep .
+}
+
+# The program at 96 and at 144 dots per inch (a 150 % screen): at 144 the
+# window is drawn at twice its size, whole device pixels for every layout
+# pixel. Screenshots of both go to KP33_WINE_SHOTS (default: the case folder).
+case_dpi144() {
+    setup_case dpi144 --temp 23.5 --wire-time --conversion instant || return
+    local shots=${KP33_WINE_SHOTS:-$dir} prog=$dir/prog
+    mkdir -p "$shots"
+    # A screen that holds the window at 200 % and its frame.
+    local big bigpid
+    start_xvfb big bigpid 1920x1200x24
+    pids+=("$bigpid")
+    disp=$big
+    local dpi size w h w96=0 h96=0
+    for dpi in 96 144; do
+        if [ "$dpi" = 144 ]; then
+            WINEPREFIX=$pfx "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+            WINEPREFIX=$pfx "$WINE" reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+            WINEPREFIX=$pfx "$WINESERVER" -w
+        fi
+        rm -rf "$prog"
+        program_folder "$prog" '[GENERAL]' 'AutoRun=1' 'PORT=1' '[DATA]' 'Save=0'
+        start_program "$prog"
+        local i
+        for i in $(seq 120); do main_window_size >/dev/null && break; sleep 0.5; done
+        sleep 8 # measuring, the window settled
+        size=$(main_window_size)
+        read -r w h <<<"${size:-0 0}"
+        echo "  at $dpi dpi the window is ${w}x$h"
+        DISPLAY=$disp import -window root "$shots/wine-${dpi}dpi.png" 2>/dev/null
+        if [ "$dpi" = 96 ]; then
+            check "dpi: at 96 dpi the window is its design size (${w}x$h)" \
+                test "$w" -ge 632 -a "$w" -lt 700 -a "$h" -ge 434 -a "$h" -lt 520
+            w96=$w h96=$h
+        else
+            check "dpi: at 144 dpi the window is twice its 96-dpi size (${w}x$h)" \
+                test "$w" -eq $((2 * w96)) -a "$h" -eq $((2 * h96))
+        fi
+        check "dpi: a screenshot at $dpi dpi" test -s "$shots/wine-${dpi}dpi.png"
+        close_program
+        wait_end "$program" 15
+        check "dpi: closes in order at $dpi dpi (status $ended_rc)" test "$ended_rc" -eq 0
+    done
 }
 
 for c in "${cases[@]}"; do
@@ -720,6 +772,7 @@ for c in "${cases[@]}"; do
     serial) case_serial ;;
     faces) case_faces ;;
     manifest) case_manifest ;;
+    dpi144) case_dpi144 ;;
     *) echo "unknown case $c" >&2; failed=$((failed + 1)) ;;
     esac
 done

@@ -34,12 +34,12 @@ wine_map_port() {
     WINEPREFIX=$1 "$WINESERVER" -w 2>/dev/null || true
 }
 
-# start_xvfb VAR_DISPLAY VAR_PID: an X server on a free display.
+# start_xvfb VAR_DISPLAY VAR_PID [WxHxD]: an X server on a free display.
 start_xvfb() {
     local fifo d
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${3:-1024x768x24}" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     local pid=$!
     read -r d <"$fifo"
     rm -f "$fifo"

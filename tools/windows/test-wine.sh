@@ -705,6 +705,8 @@ print('  icon group:', sizes)
 ok = ok and sizes == [16, 20, 24, 32, 40, 48, 64, 256]
 sys.exit(0 if ok else 1)
 PY
+}
+
 # The main window's outer size in X pixels, "W H": the widest visible window
 # of the program (its title follows the measurement).
 main_window_size() {

@@ -21,14 +21,11 @@ wine_template "$scratch/pfx"
 ports=() n=1
 for latency in 0 1 4 16; do
     start_sim simpid "$scratch/sensor$n" --conversion instant --temp 21.5 --wire-time --latency-ms "$latency" || exit 1
-    pids+=("$simpid")
-    WINEPREFIX=$scratch/pfx "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" \
-        /d "$(readlink -f "$scratch/sensor$n")" /f >/dev/null 2>&1
+    wine_set_port "$scratch/pfx" "COM$n" "$(readlink -f "$scratch/sensor$n")"
     ports+=("$latency=COM$n")
     n=$((n + 1))
 done
-WINEPREFIX=$scratch/pfx "$WINESERVER" -k 2>/dev/null
-WINEPREFIX=$scratch/pfx "$WINESERVER" -w 2>/dev/null
+wine_restart "$scratch/pfx"
 list=$(IFS=,; echo "${ports[*]}")
 WINEPREFIX=$scratch/pfx KP33_BENCH_PORTS=$list "$WINE" "$build/bin/bench_bus.exe" 2>&1 | tr -d '\r'
 exit "${PIPESTATUS[0]}"

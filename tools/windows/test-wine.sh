@@ -186,7 +186,6 @@ setup_case() { # name sim-args...
     wine_prefix "$scratch/template" "$pfx"
     local simpid xpid
     start_sim simpid "$dir/sensor" "$@" || return 1
-    pids+=("$simpid")
     wine_map_port "$pfx" COM1 "$(readlink -f "$dir/sensor")"
     start_xvfb disp xpid
     pids+=("$xpid")
@@ -467,9 +466,7 @@ case_serial() {
     wine_prefix "$scratch/template" "$pfx"
     local p1 p2
     start_sim p1 "$dir/sensor1" --trace "$dir/sensor1.trace" --trace-opens --control "$dir/control1" || return
-    pids+=("$p1")
     start_sim p2 "$dir/sensor2" --vanish-at-char 183 --control "$dir/control2" --trace "$dir/sensor2.trace" || return
-    pids+=("$p2")
     wine_map_port "$pfx" COM1 "$(readlink -f "$dir/sensor1")"
     # The link itself: the adapter that comes back is a new pseudo-terminal
     # behind the same link.

@@ -25,13 +25,24 @@ wine_template() {
 # wine_prefix TEMPLATE DIR: a copy of the template, quicker than a new boot.
 wine_prefix() { cp -a "$1" "$2"; }
 
-# wine_map_port PREFIX COMn DEVICE: Wine remakes dosdevices/comN from its
+# wine_set_port PREFIX COMn DEVICE: Wine remakes dosdevices/comN from its
 # registry at every start, so the mapping goes there; it takes effect when the
-# prefix's wineserver next starts.
-wine_map_port() {
+# prefix's wineserver next starts (wine_restart).
+wine_set_port() {
     WINEPREFIX=$1 "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "$2" /d "$3" /f >/dev/null 2>&1
+}
+
+# wine_restart PREFIX: the prefix's wineserver stopped, so its next start
+# reads the port map again.
+wine_restart() {
     WINEPREFIX=$1 "$WINESERVER" -k 2>/dev/null || true
     WINEPREFIX=$1 "$WINESERVER" -w 2>/dev/null || true
+}
+
+# wine_map_port PREFIX COMn DEVICE: one port mapped, in effect at once.
+wine_map_port() {
+    wine_set_port "$@"
+    wine_restart "$1"
 }
 
 # start_xvfb VAR_DISPLAY VAR_PID [WxHxD]: an X server on a free display.
@@ -48,11 +59,14 @@ start_xvfb() {
 }
 
 # start_sim VAR_PID LINK args...: the simulator on a pseudo-terminal at LINK.
+# Its pid goes into the caller's pids list at once, so the caller's cleanup
+# stops it also when its link never appears.
 start_sim() {
     local var=$1 link=$2
     shift 2
     "$KP33_SIM" --link "$link" "$@" >/dev/null 2>&1 &
     printf -v "$var" '%s' "$!"
+    pids+=("$!")
     local i
     for i in $(seq 100); do [ -e "$link" ] && return 0; sleep 0.05; done
     echo "simulator did not start" >&2

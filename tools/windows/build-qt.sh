@@ -176,17 +176,26 @@ deb_src_entries() {
              }' "$f"
     done
 }
+# The apt sources and the package lists are root's: through sudo, as dev.sh
+# installs packages, when the script runs as another user.
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Adding the source entries needs root: run as root or install sudo." >&2; exit 1; }
+    as_root=(sudo)
+fi
 if ! grep -rqs '^Types:.*deb-src\|^[[:space:]]*deb-src ' "$apt_etc/sources.list" "$apt_etc/sources.list.d/"; then
     srcfile=$apt_etc/sources.list.d/kp33-src.sources
     entries=$(deb_src_entries)
     [ -n "$entries" ] || { echo "No deb entry in the apt sources to take Debian's source from" >&2; exit 1; }
     # One-line entries go to a .list of their own; deb822 stanzas stay as such.
-    printf '%s\n' "$entries" | grep '^deb-src ' > "${srcfile%.sources}.list" || rm -f "${srcfile%.sources}.list"
-    printf '%s\n' "$entries" | grep -v '^deb-src ' > "$srcfile" || rm -f "$srcfile"
-    apt-get update -qq
+    lines=$(printf '%s\n' "$entries" | grep '^deb-src ' || true)
+    stanzas=$(printf '%s\n' "$entries" | grep -v '^deb-src ' || true)
+    [ -z "$lines" ] || printf '%s\n' "$lines" | "${as_root[@]}" tee "${srcfile%.sources}.list" >/dev/null
+    [ -z "$stanzas" ] || printf '%s\n' "$stanzas" | "${as_root[@]}" tee "$srcfile" >/dev/null
+    "${as_root[@]}" apt-get update -qq
 fi
 if ! apt-cache showsrc qt6-base 2>/dev/null | grep -qx "Version: $version"; then
-    apt-get update -qq
+    "${as_root[@]}" apt-get update -qq
 fi
 
 echo "Building static Qt $version for Windows into $prefix (once; about 43 min on 2 cores)" >&2

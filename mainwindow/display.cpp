@@ -191,7 +191,8 @@ void TMain::DrawGraph(const HistorySnapshot &s)
     in.buttonFace = palette().color(QPalette::Button);
     in.font = font();
     in.ratio = compositionRatio();
-    Bevel1->setImage(kp33::DrawGraph(in));
+    kp33::DrawGraph(in, Bevel1->picture());
+    Bevel1->update();
     m_graph = std::move(in);
 }
 
@@ -209,7 +210,8 @@ void TMain::Recompose()
     DrawIndicator();
     DrawThermometer(m_column.active, m_column.t, m_column.lol, m_column.hil);
     m_graph.ratio = ratio;
-    Bevel1->setImage(kp33::DrawGraph(m_graph));
+    kp33::DrawGraph(m_graph, Bevel1->picture());
+    Bevel1->update();
 }
 
 } // namespace kp33

@@ -159,13 +159,24 @@ void Compose(QImage &image, const GraphInputs &in)
 
 } // namespace
 
-QImage DrawGraph(const GraphInputs &in)
+void DrawGraph(const GraphInputs &in, QImage &image)
 {
     const int ratio = std::max(1, in.ratio);
-    QImage image(GraphWidth * ratio, GraphHeight * ratio, QImage::Format_RGB32);
+    const QSize size(GraphWidth * ratio, GraphHeight * ratio);
+    // Made anew only when the size or the ratio changes: at 200 % the graph
+    // is 2 MB, and fresh memory every second is memory the system must map
+    // and clear each time, three times the drawing itself.
+    if (image.size() != size || image.format() != QImage::Format_RGB32)
+        image = QImage(size, QImage::Format_RGB32);
     image.setDevicePixelRatio(ratio);
-    // The canvas's painter ends inside Compose, before the image is handed out.
+    // The canvas's painter ends inside Compose, before the image is shown.
     Compose(image, in);
+}
+
+QImage DrawGraph(const GraphInputs &in)
+{
+    QImage image;
+    DrawGraph(in, image);
     return image;
 }
 

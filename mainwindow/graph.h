@@ -58,5 +58,7 @@ std::array<QString, 6> GraphLabels(long double lo, long double hi);
 
 // At the inputs' ratio: (600 x 218) x ratio device pixels, the same figures.
 QImage DrawGraph(const GraphInputs &in);
+// The same into image, which keeps its memory while its size and ratio hold.
+void DrawGraph(const GraphInputs &in, QImage &image);
 
 } // namespace kp33

@@ -41,6 +41,8 @@ public:
     ImageFrame(QWidget *parent, QPoint imageAt);
     void setImage(const QImage &image);
     const QImage &image() const { return m_image; }
+    // The picture itself, to compose into in place; update() shows it.
+    QImage &picture() { return m_image; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

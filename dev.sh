@@ -20,10 +20,11 @@ PACKAGES=(
     fonts-liberation fonts-liberation2 xvfb xauth python3 locales xdotool x11-utils imagemagick
 )
 
-# And for the Windows edition: the cross compiler, Wine to test it, NSIS for
-# the installer, dpkg-dev to unpack Qt's source package.
+# And for the Windows edition: the cross compiler, Wine to test it (and
+# fonts-wine, whose faces the test prefixes copy: only recommended by Wine),
+# NSIS for the installer, dpkg-dev to unpack Qt's source package.
 WINDOWS_PACKAGES=(
-    g++-mingw-w64-x86-64-posix wine wine64 nsis dpkg-dev xz-utils zip unzip
+    g++-mingw-w64-x86-64-posix wine wine64 fonts-wine nsis dpkg-dev xz-utils zip unzip
 )
 
 install_missing() {

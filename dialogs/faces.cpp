@@ -2,7 +2,6 @@
 
 #include <QFontDatabase>
 #include <QList>
-#include <QtGlobal>
 
 namespace kp33 {
 
@@ -50,8 +49,7 @@ QString FaceFamily(Face face)
     // The font database does not change while the program runs, once the
     // carried faces are in it: they must be there before the first choice,
     // which may fall to them.
-    static const bool loaded = LoadCarriedFaces();
-    Q_UNUSED(loaded);
+    LoadCarriedFaces();
     static const QString families[] = {choose(Face::MSSansSerif), choose(Face::Arial), choose(Face::ArialBlack)};
     return families[static_cast<int>(face)];
 }
